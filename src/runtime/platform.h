@@ -1,0 +1,134 @@
+// The seam between this program and the operating system.
+//
+// Every kernel32 and ntdll call that the streams, the error values and the
+// process frame make goes through the `Platform` object returned by
+// `platform()`. The real one forwards to Windows; tests install their own
+// (see tests/support) to script results that a real system cannot produce on
+// demand. This header includes no Windows header: the types below mirror the
+// Win32 ones by size and meaning only.
+//
+// Locks and thread-local storage are not part of the seam: they never fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavo::sys {
+
+using Handle = void*;
+using Module = void*;
+using NtStatus = int32_t;
+
+// Standard handle identifiers for get_std_handle.
+inline constexpr int32_t std_input_handle = -10;
+inline constexpr int32_t std_output_handle = -11;
+inline constexpr int32_t std_error_handle = -12;
+
+inline Handle invalid_handle_value() {
+  return reinterpret_cast<Handle>(~uintptr_t{0});
+}
+
+// Win32 error codes used by name.
+inline constexpr uint32_t error_invalid_handle = 6;
+inline constexpr uint32_t error_broken_pipe = 109;
+inline constexpr uint32_t error_call_not_implemented = 120;
+inline constexpr uint32_t error_no_data = 232;
+inline constexpr uint32_t error_operation_aborted = 995;
+
+// NTSTATUS values used by name.
+inline constexpr NtStatus status_pending = 0x103;
+inline constexpr NtStatus status_end_of_file = static_cast<NtStatus>(0xC0000011u);
+
+inline constexpr uint32_t cp_utf8 = 65001;
+inline constexpr uint32_t mb_err_invalid_chars = 0x8;
+inline constexpr uint32_t wc_err_invalid_chars = 0x80;
+inline constexpr uint32_t infinite = 0xFFFFFFFFu;
+inline constexpr uint32_t fast_fail_fatal_app_exit = 7;
+
+// IO_STATUS_BLOCK.
+struct IoStatusBlock {
+  union {
+    NtStatus status;
+    void* pointer;
+  };
+  uintptr_t information;
+};
+
+// CONSOLE_READCONSOLE_CONTROL.
+struct ConsoleReadControl {
+  uint32_t length;
+  uint32_t initial_chars;
+  uint32_t ctrl_wakeup_mask;
+  uint32_t control_key_state;
+};
+
+// PVECTORED_EXCEPTION_HANDLER; the argument is an EXCEPTION_POINTERS*.
+using VectoredHandler = long (*)(void* exception_pointers);
+// A function found with get_proc_address.
+using Procedure = void (*)();
+
+// The operating system as this program uses it. Each member is one Win32 or
+// NT call with the same arguments and result (BOOL as bool, DWORD as
+// uint32_t, wide strings as char16_t); see the comment at each member only
+// where the mapping is not obvious.
+class Platform {
+ public:
+  virtual Handle get_std_handle(int32_t id) = 0;
+  virtual bool get_console_mode(Handle console, uint32_t* mode) = 0;
+  virtual bool write_console_w(Handle console, const char16_t* units,
+                               uint32_t count, uint32_t* written) = 0;
+  virtual bool read_console_w(Handle console, char16_t* units, uint32_t count,
+                              uint32_t* read, ConsoleReadControl* control) = 0;
+  // MultiByteToWideChar / WideCharToMultiByte (no default character).
+  virtual int multi_byte_to_wide_char(uint32_t code_page, uint32_t flags,
+                                      const char* bytes, int byte_count,
+                                      char16_t* units, int unit_capacity) = 0;
+  virtual int wide_char_to_multi_byte(uint32_t code_page, uint32_t flags,
+                                      const char16_t* units, int unit_count,
+                                      char* bytes, int byte_capacity) = 0;
+  virtual uint32_t get_last_error() = 0;
+  virtual void set_last_error(uint32_t code) = 0;
+  virtual uint32_t wait_for_single_object(Handle object, uint32_t milliseconds) = 0;
+
+  // NtWriteFile / NtReadFile with no event, APC, byte offset or key: the
+  // transfer uses the handle's current position.
+  virtual NtStatus nt_write_file(Handle file, IoStatusBlock* block,
+                                 const void* bytes, uint32_t length) = 0;
+  virtual NtStatus nt_read_file(Handle file, IoStatusBlock* block, void* bytes,
+                                uint32_t length) = 0;
+  virtual uint32_t rtl_nt_status_to_dos_error(NtStatus status) = 0;
+
+  // FormatMessageW without insert arguments.
+  virtual uint32_t format_message_w(uint32_t flags, Module source,
+                                    uint32_t message_id, uint32_t language_id,
+                                    char16_t* buffer, uint32_t size) = 0;
+  virtual Module get_module_handle_w(const char16_t* name) = 0;
+  virtual Module get_module_handle_a(const char* name) = 0;
+  virtual Procedure get_proc_address(Module module, const char* name) = 0;
+  // LoadLibraryExW(name, NULL, flags).
+  virtual Module load_library_ex_w(const char16_t* name, uint32_t flags) = 0;
+  virtual uint32_t get_environment_variable_w(const char16_t* name,
+                                              char16_t* buffer,
+                                              uint32_t size) = 0;
+
+  virtual void* add_vectored_exception_handler(uint32_t first,
+                                               VectoredHandler handler) = 0;
+  virtual bool set_thread_stack_guarantee(uint32_t* stack_size_in_bytes) = 0;
+  virtual Handle get_current_thread() = 0;
+
+  // The fail-fast request (interrupt 0x29) with `code`; never returns.
+  [[noreturn]] virtual void fail_fast(uint32_t code) = 0;
+
+ protected:
+  ~Platform() = default;
+};
+
+// The platform in use: the real one unless a test installed another.
+Platform& platform();
+// The real platform (Windows builds only).
+Platform& real_platform();
+// Installs `replacement` (nullptr restores the real one) and returns the
+// previous one. For tests; not thread-safe against concurrent calls.
+Platform* set_platform(Platform* replacement);
+
+}  // namespace tavo::sys

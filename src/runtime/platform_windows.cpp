@@ -1,0 +1,139 @@
+// The real platform: each member forwards to the Windows call of its name.
+#include "runtime/platform.h"
+
+#include <atomic>
+
+#include "runtime/windows_api.h"
+
+namespace tavo::sys {
+namespace {
+
+static_assert(sizeof(IoStatusBlock) == sizeof(IO_STATUS_BLOCK));
+static_assert(sizeof(ConsoleReadControl) == sizeof(CONSOLE_READCONSOLE_CONTROL));
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+const wchar_t* wide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
+wchar_t* wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+class WindowsPlatform final : public Platform {
+ public:
+  Handle get_std_handle(int32_t id) override {
+    return GetStdHandle(static_cast<DWORD>(id));
+  }
+  bool get_console_mode(Handle console, uint32_t* mode) override {
+    DWORD value = *mode;
+    BOOL ok = GetConsoleMode(console, &value);
+    *mode = value;
+    return ok != 0;
+  }
+  bool write_console_w(Handle console, const char16_t* units, uint32_t count,
+                       uint32_t* written) override {
+    DWORD done = 0;
+    BOOL ok = WriteConsoleW(console, units, count, &done, nullptr);
+    *written = done;
+    return ok != 0;
+  }
+  bool read_console_w(Handle console, char16_t* units, uint32_t count,
+                      uint32_t* read, ConsoleReadControl* control) override {
+    DWORD done = 0;
+    BOOL ok = ReadConsoleW(console, units, count, &done,
+                           reinterpret_cast<PCONSOLE_READCONSOLE_CONTROL>(control));
+    *read = done;
+    return ok != 0;
+  }
+  int multi_byte_to_wide_char(uint32_t code_page, uint32_t flags,
+                              const char* bytes, int byte_count,
+                              char16_t* units, int unit_capacity) override {
+    return MultiByteToWideChar(code_page, flags, bytes, byte_count, wide(units),
+                               unit_capacity);
+  }
+  int wide_char_to_multi_byte(uint32_t code_page, uint32_t flags,
+                              const char16_t* units, int unit_count,
+                              char* bytes, int byte_capacity) override {
+    return WideCharToMultiByte(code_page, flags, wide(units), unit_count, bytes,
+                               byte_capacity, nullptr, nullptr);
+  }
+  uint32_t get_last_error() override { return GetLastError(); }
+  void set_last_error(uint32_t code) override { SetLastError(code); }
+  uint32_t wait_for_single_object(Handle object, uint32_t ms) override {
+    return WaitForSingleObject(object, ms);
+  }
+  NtStatus nt_write_file(Handle file, IoStatusBlock* block, const void* bytes,
+                         uint32_t length) override {
+    return NtWriteFile(file, nullptr, nullptr, nullptr,
+                       reinterpret_cast<PIO_STATUS_BLOCK>(block),
+                       const_cast<void*>(bytes), length, nullptr, nullptr);
+  }
+  NtStatus nt_read_file(Handle file, IoStatusBlock* block, void* bytes,
+                        uint32_t length) override {
+    return NtReadFile(file, nullptr, nullptr, nullptr,
+                      reinterpret_cast<PIO_STATUS_BLOCK>(block), bytes, length,
+                      nullptr, nullptr);
+  }
+  uint32_t rtl_nt_status_to_dos_error(NtStatus status) override {
+    return RtlNtStatusToDosError(status);
+  }
+  uint32_t format_message_w(uint32_t flags, Module source, uint32_t message_id,
+                            uint32_t language_id, char16_t* buffer,
+                            uint32_t size) override {
+    return FormatMessageW(flags, source, message_id, language_id, wide(buffer),
+                          size, nullptr);
+  }
+  Module get_module_handle_w(const char16_t* name) override {
+    return GetModuleHandleW(wide(name));
+  }
+  Module get_module_handle_a(const char* name) override {
+    return GetModuleHandleA(name);
+  }
+  Procedure get_proc_address(Module module, const char* name) override {
+    return reinterpret_cast<Procedure>(
+        GetProcAddress(static_cast<HMODULE>(module), name));
+  }
+  Module load_library_ex_w(const char16_t* name, uint32_t flags) override {
+    return LoadLibraryExW(wide(name), nullptr, flags);
+  }
+  uint32_t get_environment_variable_w(const char16_t* name, char16_t* buffer,
+                                      uint32_t size) override {
+    return GetEnvironmentVariableW(wide(name), wide(buffer), size);
+  }
+  void* add_vectored_exception_handler(uint32_t first,
+                                       VectoredHandler handler) override {
+    return AddVectoredExceptionHandler(
+        first, reinterpret_cast<PVECTORED_EXCEPTION_HANDLER>(handler));
+  }
+  bool set_thread_stack_guarantee(uint32_t* size) override {
+    ULONG value = *size;
+    BOOL ok = SetThreadStackGuarantee(&value);
+    *size = value;
+    return ok != 0;
+  }
+  Handle get_current_thread() override { return GetCurrentThread(); }
+  [[noreturn]] void fail_fast(uint32_t code) override {
+    // The fail-fast request: interrupt 0x29 with the code in ecx.
+    __asm__ volatile("int $0x29" ::"c"(code));
+    __builtin_unreachable();
+  }
+};
+
+// Constant-initialised so that the platform is usable from the first
+// instruction of the process, before any dynamic initialiser runs.
+constinit WindowsPlatform real_instance;
+constinit std::atomic<Platform*> current{nullptr};
+
+}  // namespace
+
+Platform& real_platform() { return real_instance; }
+
+Platform& platform() {
+  Platform* installed = current.load(std::memory_order_acquire);
+  return installed != nullptr ? *installed : real_instance;
+}
+
+Platform* set_platform(Platform* replacement) {
+  Platform* previous = current.exchange(replacement, std::memory_order_acq_rel);
+  return previous != nullptr ? previous : &real_instance;
+}
+
+}  // namespace tavo::sys

@@ -1,0 +1,19 @@
+#include <atomic>
+
+#include "runtime/sync.h"
+
+namespace tavo::sys {
+
+void SrwLock::lock_exclusive() { mutex_.lock(); }
+bool SrwLock::try_lock_exclusive() { return mutex_.try_lock(); }
+void SrwLock::unlock_exclusive() { mutex_.unlock(); }
+void SrwLock::lock_shared() { mutex_.lock_shared(); }
+void SrwLock::unlock_shared() { mutex_.unlock_shared(); }
+
+uint64_t current_thread_id() {
+  static std::atomic<uint64_t> next{1};
+  thread_local uint64_t id = next.fetch_add(1);
+  return id;
+}
+
+}  // namespace tavo::sys
