@@ -115,6 +115,13 @@ class Platform {
                                                VectoredHandler handler) = 0;
   virtual bool set_thread_stack_guarantee(uint32_t* stack_size_in_bytes) = 0;
   virtual Handle get_current_thread() = 0;
+  virtual Handle get_current_process() = 0;
+  // RtlCaptureContext; `context` is a 16-byte aligned CONTEXT.
+  virtual void rtl_capture_context(void* context) = 0;
+
+  // HeapAlloc / HeapFree on the process heap (GetProcessHeap), no flags.
+  virtual void* heap_alloc(size_t size) = 0;
+  virtual bool heap_free(void* block) = 0;
 
   // The fail-fast request (interrupt 0x29) with `code`; never returns.
   [[noreturn]] virtual void fail_fast(uint32_t code) = 0;

@@ -110,6 +110,16 @@ class WindowsPlatform final : public Platform {
     return ok != 0;
   }
   Handle get_current_thread() override { return GetCurrentThread(); }
+  Handle get_current_process() override { return GetCurrentProcess(); }
+  void rtl_capture_context(void* context) override {
+    RtlCaptureContext(static_cast<PCONTEXT>(context));
+  }
+  void* heap_alloc(size_t size) override {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+  }
+  bool heap_free(void* block) override {
+    return HeapFree(GetProcessHeap(), 0, block) != 0;
+  }
   [[noreturn]] void fail_fast(uint32_t code) override {
     // The fail-fast request: interrupt 0x29 with the code in ecx.
     __asm__ volatile("int $0x29" ::"c"(code));

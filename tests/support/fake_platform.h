@@ -80,6 +80,12 @@ class FakePlatform : public sys::Platform {
     return real().set_thread_stack_guarantee(size);
   }
   Handle get_current_thread() override { return real().get_current_thread(); }
+  Handle get_current_process() override { return real().get_current_process(); }
+  void rtl_capture_context(void* context) override {
+    real().rtl_capture_context(context);
+  }
+  void* heap_alloc(size_t size) override { return real().heap_alloc(size); }
+  bool heap_free(void* block) override { return real().heap_free(block); }
   [[noreturn]] void fail_fast(uint32_t code) override { real().fail_fast(code); }
 
  protected:
