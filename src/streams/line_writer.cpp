@@ -1,0 +1,109 @@
+#include "streams/line_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tavo {
+
+namespace {
+
+// Removes the bytes already taken from the front of the buffer when the
+// flush ends, by any road: a return with or without an error, or a fatal
+// failure unwinding through it. The rest keeps its order.
+class DrainFront {
+ public:
+  DrainFront(char* storage, size_t& length) : storage_(storage), length_(length) {}
+  DrainFront(const DrainFront&) = delete;
+  DrainFront& operator=(const DrainFront&) = delete;
+  ~DrainFront() {
+    if (written > 0) {
+      std::memmove(storage_, storage_ + written, length_ - written);
+      length_ -= written;
+    }
+  }
+
+  size_t written = 0;
+
+ private:
+  char* storage_;
+  size_t& length_;
+};
+
+}  // namespace
+
+IoResult<void> LineWriter::flush_buffer(RawWriter& lower) {
+  DrainFront drain(storage_, length_);
+  while (drain.written < length_) {
+    write_in_progress_ = true;
+    IoResult<size_t> result = lower.write_once(
+        std::string_view(storage_ + drain.written, length_ - drain.written));
+    write_in_progress_ = false;
+    if (!result.ok()) {
+      if (result.error().kind() == IoErrorKind::Interrupted) {
+        continue;
+      }
+      return std::move(result.error());
+    }
+    if (result.value() == 0) {
+      return IoError::from_static(message_write_buffered_data);
+    }
+    // A lower writer never reports more than it was offered; if one did, the
+    // buffer would be read past its end below.
+    drain.written += std::min(result.value(), length_ - drain.written);
+  }
+  return {};
+}
+
+IoResult<void> LineWriter::buffered_add(RawWriter& lower, std::string_view bytes) {
+  if (bytes.empty()) {
+    return {};
+  }
+  if (bytes.size() > capacity_ - length_) {
+    if (IoResult<void> flushed = flush_buffer(lower); !flushed.ok()) {
+      return flushed;
+    }
+  }
+  if (bytes.size() < capacity_) {
+    // After the flush above, the bytes fit: either they did already, or the
+    // buffer is now empty and they are shorter than the capacity.
+    std::memcpy(storage_ + length_, bytes.data(), bytes.size());
+    length_ += bytes.size();
+    return {};
+  }
+  write_in_progress_ = true;
+  IoResult<void> result = lower.write_all(bytes);
+  write_in_progress_ = false;
+  return result;
+}
+
+IoResult<void> LineWriter::write_all(RawWriter& lower, std::string_view bytes) {
+  const size_t last_line_feed = bytes.rfind('\n');
+  if (last_line_feed == std::string_view::npos) {
+    // Bytes that end in a line feed are held only after a failed flush; they
+    // must go out before anything is added behind them.
+    if (length_ > 0 && storage_[length_ - 1] == '\n') {
+      if (IoResult<void> flushed = flush_buffer(lower); !flushed.ok()) {
+        return flushed;
+      }
+    }
+    return buffered_add(lower, bytes);
+  }
+
+  const std::string_view lines = bytes.substr(0, last_line_feed + 1);
+  const std::string_view tail = bytes.substr(last_line_feed + 1);
+  if (length_ == 0) {
+    if (IoResult<void> written = lower.write_all(lines); !written.ok()) {
+      return written;
+    }
+  } else {
+    if (IoResult<void> added = buffered_add(lower, lines); !added.ok()) {
+      return added;
+    }
+    if (IoResult<void> flushed = flush_buffer(lower); !flushed.ok()) {
+      return flushed;
+    }
+  }
+  return buffered_add(lower, tail);
+}
+
+}  // namespace tavo

@@ -1,0 +1,320 @@
+// The line buffer over a scripted lower writer: which bytes reach the lower
+// writer, in which calls, and what stays held.
+#include "streams/line_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "streams/reentrant_lock.h"
+
+namespace tavo {
+namespace {
+
+struct Call {
+  bool whole;  // write_all (true) or write_once (false)
+  std::string bytes;
+  bool operator==(const Call&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Call& call) {
+  return out << (call.whole ? "all(" : "once(") << call.bytes.size() << " bytes: \""
+             << call.bytes.substr(0, 40) << "\")";
+}
+
+Call once(std::string bytes) { return {false, std::move(bytes)}; }
+Call all(std::string bytes) { return {true, std::move(bytes)}; }
+
+// What one write_once call does; by default it takes everything.
+struct Step {
+  enum What { take, fail_os, interrupt, throw_out } what = take;
+  size_t count = SIZE_MAX;  // bytes taken (take) or OS code (fail_os)
+};
+
+class ScriptedWriter final : public RawWriter {
+ public:
+  IoResult<size_t> write_once(std::string_view bytes) override {
+    calls.push_back(once(std::string(bytes)));
+    marks.push_back(observed != nullptr && observed->write_in_progress());
+    Step step;
+    if (!script.empty()) {
+      step = script.front();
+      script.pop_front();
+    }
+    switch (step.what) {
+      case Step::fail_os:
+        return IoError::from_os_code(static_cast<int32_t>(step.count));
+      case Step::interrupt:
+        return IoError::from_kind(IoErrorKind::Interrupted);
+      case Step::throw_out:
+        throw std::runtime_error("unwinding");
+      case Step::take:
+        break;
+    }
+    return std::min(step.count, bytes.size());
+  }
+
+  IoResult<void> write_all(std::string_view bytes) override {
+    calls.push_back(all(std::string(bytes)));
+    marks.push_back(observed != nullptr && observed->write_in_progress());
+    if (fail_whole_with != 0) {
+      return IoError::from_os_code(fail_whole_with);
+    }
+    return {};
+  }
+
+  std::vector<Call> calls;
+  std::vector<bool> marks;  // the writer's mark as each call saw it
+  std::deque<Step> script;
+  int32_t fail_whole_with = 0;
+  const LineWriter* observed = nullptr;
+};
+
+class StringFormatter final : public Formatter {
+ public:
+  bool write_str(std::string_view piece) override {
+    text.append(piece);
+    return true;
+  }
+  std::string text;
+};
+
+std::string display_text(const IoError& error) {
+  StringFormatter out;
+  EXPECT_TRUE(error.write_display(out));
+  return out.text;
+}
+
+// A 1024-byte line writer with its own storage and a scripted lower writer.
+struct Fixture {
+  explicit Fixture(size_t capacity = 1024) : writer(storage, capacity) {
+    lower.observed = &writer;
+  }
+  IoResult<void> write(std::string_view text) { return writer.write_all(lower, text); }
+
+  char storage[1024];
+  LineWriter writer;
+  ScriptedWriter lower;
+};
+
+struct SequenceCase {
+  const char* name;
+  size_t capacity;
+  std::vector<std::string> texts;  // handed in one by one
+  std::vector<Call> expected_calls;
+  std::string expected_held;
+};
+
+class LineWriterSequence : public ::testing::TestWithParam<SequenceCase> {};
+
+TEST_P(LineWriterSequence, PassesOnWhatTheRulesSayAndHoldsTheRest) {
+  const SequenceCase& c = GetParam();
+  Fixture f(c.capacity);
+  for (const std::string& text : c.texts) {
+    ASSERT_TRUE(f.write(text).ok()) << text.substr(0, 40);
+  }
+  EXPECT_EQ(f.lower.calls, c.expected_calls);
+  EXPECT_EQ(f.writer.buffered(), c.expected_held);
+}
+
+const std::string k100(100, 'h');
+const std::string k1000(1000, 'n');
+const std::string k1023(1023, 'a');
+const std::string k1024(1024, 'b');
+const std::string k2000(2000, 'c');
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, LineWriterSequence,
+    ::testing::Values(
+        SequenceCase{"greeting_in_one_direct_write",
+                     1024,
+                     {"Guess the numberl!\n"},
+                     {all("Guess the numberl!\n")},
+                     ""},
+        SequenceCase{"echo_in_two_writes",
+                     1024,
+                     {"You guessed: ", "42\n", "\n"},
+                     {once("You guessed: 42\n"), all("\n")},
+                     ""},
+        SequenceCase{"console_line_echo_keeps_its_carriage_return",
+                     1024,
+                     {"You guessed: ", "42\r\n", "\n"},
+                     {once("You guessed: 42\r\n"), all("\n")},
+                     ""},
+        SequenceCase{
+            "text_without_line_feed_is_held", 1024, {"abc", "def"}, {}, "abcdef"},
+        SequenceCase{"held_text_leaves_with_the_next_line_feed",
+                     1024,
+                     {"abc", "def\nxy"},
+                     {once("abcdef\n")},
+                     "xy"},
+        SequenceCase{"lines_into_empty_buffer_go_direct_and_the_tail_is_held",
+                     1024,
+                     {"one\ntwo\nthr"},
+                     {all("one\ntwo\n")},
+                     "thr"},
+        SequenceCase{"1023_bytes_are_buffered", 1024, {k1023}, {}, k1023},
+        SequenceCase{"1024_bytes_go_straight_out", 1024, {k1024}, {all(k1024)}, ""},
+        SequenceCase{"100_held_then_1000_flushes_the_100_first",
+                     1024,
+                     {k100, k1000},
+                     {once(k100)},
+                     k1000},
+        SequenceCase{"held_text_then_oversized_lines",
+                     1024,
+                     {"ab", k2000 + "\nzz"},
+                     {once("ab"), all(k2000 + "\n")},
+                     "zz"},
+        SequenceCase{"lines_that_overflow_the_held_text_go_out_in_two_flushes",
+                     1024,
+                     {k1000, std::string(30, 'l') + "\n"},
+                     {once(k1000), once(std::string(30, 'l') + "\n")},
+                     ""},
+        SequenceCase{"oversized_tail_goes_straight_out",
+                     1024,
+                     {"x\n" + k1024},
+                     {all("x\n"), all(k1024)},
+                     ""},
+        SequenceCase{"empty_texts_write_nothing", 1024, {"", "", "q", ""}, {}, "q"},
+        SequenceCase{"unbuffered_writes_every_text_at_once",
+                     0,
+                     {"abc", "de\nfg", ""},
+                     {all("abc"), all("de\n"), all("fg")},
+                     ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LineWriter, FlushRetriesAfterInterruptedAndFollowsPartialWrites) {
+  Fixture f;
+  ASSERT_TRUE(f.write("hello, ").ok());
+  f.lower.script = {{Step::interrupt}, {Step::take, 3}, {Step::interrupt}, {Step::take}};
+  ASSERT_TRUE(f.write("world\n").ok());
+  EXPECT_EQ(f.lower.calls,
+            (std::vector<Call>{once("hello, world\n"), once("hello, world\n"),
+                               once("lo, world\n"), once("lo, world\n")}));
+  EXPECT_EQ(f.writer.buffered(), "");
+}
+
+TEST(LineWriter, FailedPartialFlushKeepsTheRestInOrderForTheNextFlush) {
+  Fixture f;
+  ASSERT_TRUE(f.write("abcdef").ok());
+  f.lower.script = {{Step::take, 2}, {Step::fail_os, 112}};
+  IoResult<void> failed = f.write("\n");
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(f.writer.buffered(), "cdef\n");
+
+  // Text without a line feed must not be added behind a held line: the held
+  // bytes are offered again, exactly those, first.
+  f.lower.calls.clear();
+  ASSERT_TRUE(f.write("gh").ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{once("cdef\n")}));
+  EXPECT_EQ(f.writer.buffered(), "gh");
+}
+
+TEST(LineWriter, ExplicitFlushOffersExactlyTheBytesLeftByAFailedOne) {
+  Fixture f;
+  ASSERT_TRUE(f.write("0123456789").ok());
+  f.lower.script = {{Step::take, 4}, {Step::take, 1}, {Step::fail_os, 5}};
+  ASSERT_FALSE(f.writer.flush_buffer(f.lower).ok());
+  EXPECT_EQ(f.writer.buffered(), "56789");
+  f.lower.calls.clear();
+  ASSERT_TRUE(f.writer.flush_buffer(f.lower).ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{once("56789")}));
+  EXPECT_EQ(f.writer.buffered(), "");
+}
+
+TEST(LineWriter, FlushThatTakesNothingFailsWithTheBufferedDataError) {
+  Fixture f;
+  ASSERT_TRUE(f.write("abc").ok());
+  f.lower.script = {{Step::take, 1}, {Step::take, 0}};
+  IoResult<void> failed = f.write("\n");
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().kind(), IoErrorKind::WriteZero);
+  EXPECT_EQ(display_text(failed.error()), "failed to write the buffered data");
+  EXPECT_EQ(f.writer.buffered(), "bc\n");
+}
+
+TEST(LineWriter, OverflowFlushFailureLeavesTheNewTextOut) {
+  Fixture f;
+  ASSERT_TRUE(f.write(k1000).ok());
+  f.lower.script = {{Step::fail_os, 232}};
+  ASSERT_FALSE(f.write(k100).ok());
+  EXPECT_EQ(f.writer.buffered(), k1000);
+}
+
+TEST(LineWriter, FailedDirectLineWriteSkipsTheTail) {
+  Fixture f;
+  f.lower.fail_whole_with = 112;
+  IoResult<void> failed = f.write("line\ntail");
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{all("line\n")}));
+  EXPECT_EQ(f.writer.buffered(), "");
+}
+
+TEST(LineWriter, WriteInProgressMarkCoversBufferAndOversizedWritesOnly) {
+  Fixture f;
+  ASSERT_TRUE(f.write("direct line\n").ok());  // straight from the caller
+  ASSERT_TRUE(f.write("held").ok());
+  ASSERT_TRUE(f.write("\n").ok());   // flush of the buffer
+  ASSERT_TRUE(f.write(k1024).ok());  // oversized chunk
+  EXPECT_EQ(f.lower.marks, (std::vector<bool>{false, true, true}));
+  EXPECT_FALSE(f.writer.write_in_progress());
+
+  // An error return clears it as well.
+  f.lower.fail_whole_with = 112;
+  ASSERT_FALSE(f.write(k1024).ok());
+  EXPECT_FALSE(f.writer.write_in_progress());
+}
+
+TEST(LineWriter, FlushThatUnwindsKeepsTheMarkAndDropsOnlyTakenBytes) {
+  Fixture f;
+  ASSERT_TRUE(f.write("abcdef").ok());
+  f.lower.script = {{Step::take, 4}, {Step::throw_out}};
+  EXPECT_THROW((void)f.writer.flush_buffer(f.lower), std::runtime_error);
+  EXPECT_TRUE(f.writer.write_in_progress());
+  EXPECT_EQ(f.writer.buffered(), "ef");
+}
+
+TEST(LineWriter, MakeUnbufferedDropsHeldBytesAndWritesStraightThrough) {
+  Fixture f;
+  ASSERT_TRUE(f.write("held").ok());
+  f.writer.make_unbuffered();
+  EXPECT_EQ(f.writer.buffered(), "");
+  EXPECT_EQ(f.writer.capacity(), 0u);
+  ASSERT_TRUE(f.write("x").ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{all("x")}));
+}
+
+TEST(LineWriterSink, EachTextIsOneWriteAll) {
+  Fixture f;
+  LineWriterSink sink(f.writer, f.lower);
+  ASSERT_TRUE(sink.write_text("a").ok());
+  ASSERT_TRUE(sink.write_text("b\n").ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{once("ab\n")}));
+}
+
+TEST(ReentrantLock, NestsOnTheOwningThreadAndReportsOverflow) {
+  BasicReentrantLock<uint8_t> lock;
+  for (int i = 0; i < 255; ++i) {
+    ASSERT_TRUE(lock.lock()) << i;
+  }
+  EXPECT_FALSE(lock.lock());
+  bool overflow = false;
+  EXPECT_FALSE(lock.try_lock(overflow));
+  EXPECT_TRUE(overflow);
+  for (int i = 0; i < 255; ++i) {
+    EXPECT_TRUE(lock.held_by_current_thread());
+    lock.unlock();
+  }
+  EXPECT_FALSE(lock.held_by_current_thread());
+  ASSERT_TRUE(lock.try_lock(overflow));
+  EXPECT_FALSE(overflow);
+  lock.unlock();
+}
+
+}  // namespace
+}  // namespace tavo
