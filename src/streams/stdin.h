@@ -6,21 +6,47 @@
 #include <string>
 
 #include "errors/io_error.h"
+#include "runtime/platform.h"
+#include "runtime/sync.h"
+#include "streams/line_reader.h"
 
 namespace tavo {
 
-class StandardInput {
+class StandardInput final : private LineSource {
  public:
+  // Allocates the input buffer (a failure ends the process with the
+  // allocation-failure report). The program uses the one object that
+  // `standard_input` returns; tests make their own.
+  StandardInput();
+  ~StandardInput();
+  StandardInput(const StandardInput&) = delete;
+  StandardInput& operator=(const StandardInput&) = delete;
+
   // Reads one line (up to and including its line feed, or to the end of
-  // input) and appends it to `text`. Returns the number of bytes appended,
-  // or an error; on an error or a line that is not well-formed UTF-8, `text`
-  // keeps exactly what it had.
+  // input) and appends it to `text`. Returns the number of bytes appended; 0
+  // with `text` unchanged at end of input. A line that is not well-formed
+  // UTF-8 is refused with InvalidData and `text` keeps exactly what it had.
+  // A read that fails ends the line with its error; bytes of the line that
+  // earlier reads appended stay in `text` if they are well-formed.
+  // Calls from several threads are served one whole line at a time.
   IoResult<size_t> append_line(std::string& text);
 
-  // (members chosen by the implementation)
+ private:
+  IoResult<size_t> refill(char* buffer, size_t capacity) override;
+  [[noreturn]] void out_of_memory(size_t requested) override;
+
+  IoResult<size_t> read_once(char* buffer, size_t capacity);
+  IoResult<size_t> read_file(sys::Handle handle, char* buffer, size_t capacity);
+  IoResult<size_t> read_console(sys::Handle handle, char* buffer, size_t capacity);
+
+  sys::SrwLock lock_;
+  LineBuffer buffer_;
+  // A high surrogate that ended the last console read, or 0.
+  char16_t pending_surrogate_ = 0;
 };
 
-// The process-wide standard input, created on first use.
+// The process-wide standard input, created on first use (once, also when
+// threads race for it) and never destroyed.
 StandardInput& standard_input();
 
 }  // namespace tavo

@@ -1,0 +1,35 @@
+// What a console read does to the UTF-16 units it received before they are
+// converted: no platform here, so the rules can be tested and fuzzed alone.
+#pragma once
+
+#include <cstddef>
+
+namespace tavo {
+
+// The scratch array of one console read, in UTF-16 units.
+inline constexpr size_t console_read_units = 4096;
+// Ctrl+Z as the console delivers it.
+inline constexpr char16_t console_ctrl_z = 0x1A;
+
+constexpr bool is_high_surrogate(char16_t unit) { return (unit & 0xFC00) == 0xD800; }
+
+// `units` holds `held` units (0 or 1: a high surrogate kept back from the
+// previous read) followed by the `read` units that the console just
+// delivered. Drops a Ctrl+Z that ends the delivered units (only that one: a
+// Ctrl+Z elsewhere is text), then keeps back a high surrogate that ends what
+// is left, since its low half can only come with the next read. Sets
+// `pending` to the unit kept back, or 0, and returns how many units from the
+// front of `units` are to be converted; 0 means end of input.
+constexpr size_t settle_console_units(const char16_t* units, size_t held, size_t read,
+                                      char16_t& pending) {
+  size_t count = held + read;
+  if (read > 0 && units[count - 1] == console_ctrl_z) --count;
+  pending = 0;
+  if (count > 0 && is_high_surrogate(units[count - 1])) {
+    pending = units[count - 1];
+    --count;
+  }
+  return count;
+}
+
+}  // namespace tavo

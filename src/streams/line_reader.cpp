@@ -1,0 +1,108 @@
+#include "streams/line_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "streams/utf8.h"
+
+namespace tavo {
+namespace {
+
+constexpr uint64_t ones = 0x0101010101010101ull;
+constexpr uint64_t high_bits = 0x8080808080808080ull;
+constexpr uint64_t line_feeds = 0x0A0A0A0A0A0A0A0Aull;
+
+// True when one of the eight bytes of `word` is a line feed. The classic
+// zero-byte test on word ^ line_feeds: it can flag a byte above a true match
+// but never reports a word without one.
+constexpr bool has_line_feed(uint64_t word) {
+  const uint64_t x = word ^ line_feeds;
+  return ((x - ones) & ~x & high_bits) != 0;
+}
+
+// Grows `text` geometrically when `count` more bytes do not fit, then appends
+// them. A request that cannot be met goes to the source, which ends the
+// process.
+void append_bytes(std::string& text, const char* bytes, size_t count,
+                  LineSource& source) {
+  const size_t size = text.size();
+  if (count > text.capacity() - size) {
+    if (count > text.max_size() - size) source.out_of_memory(size + count);
+    const size_t needed = size + count;
+    const size_t doubled =
+        text.capacity() > text.max_size() / 2 ? text.max_size() : text.capacity() * 2;
+    const size_t target = std::max(needed, doubled);
+    try {
+      text.reserve(target);
+    } catch (const std::bad_alloc&) {
+      // The string asks for its capacity plus the terminating NUL.
+      source.out_of_memory(target + 1);
+    }
+  }
+  text.append(bytes, count);
+}
+
+}  // namespace
+
+size_t find_line_feed(const char* bytes, size_t size) {
+  size_t i = 0;
+  if (size >= 16) {
+    while (i + 8 <= size) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      if (has_line_feed(word)) break;
+      i += 8;
+    }
+  }
+  // Either a word with a line feed (found below within its 8 bytes), or the
+  // tail shorter than a word, or a short input.
+  for (; i < size; ++i) {
+    if (bytes[i] == '\n') return i;
+  }
+  return size;
+}
+
+IoResult<size_t> append_line_from(LineBuffer& buffer, LineSource& source,
+                                  std::string& text) {
+  const size_t entry_length = text.size();
+  size_t total = 0;
+  std::optional<IoError> failure;
+
+  for (;;) {
+    if (buffer.position == buffer.filled) {
+      IoResult<size_t> refilled = source.refill(buffer.data, buffer.capacity);
+      if (!refilled) {
+        failure.emplace(std::move(refilled.error()));
+        break;
+      }
+      buffer.position = 0;
+      buffer.filled = std::min(refilled.value(), buffer.capacity);
+    }
+    const size_t available = buffer.filled - buffer.position;
+    if (available == 0) break;  // end of input
+
+    const char* start = buffer.data + buffer.position;
+    const size_t line_feed = find_line_feed(start, available);
+    const bool line_complete = line_feed < available;
+    const size_t taken = line_complete ? line_feed + 1 : available;
+    append_bytes(text, start, taken, source);
+    buffer.position += taken;
+    total += taken;
+    if (line_complete) break;
+  }
+
+  const std::string_view appended(text.data() + entry_length, text.size() - entry_length);
+  if (!utf8::is_well_formed(appended)) {
+    text.resize(entry_length);
+    if (failure) return std::move(*failure);
+    return IoError::from_static(message_invalid_utf8);
+  }
+  if (failure) return std::move(*failure);
+  return total;
+}
+
+}  // namespace tavo
