@@ -1,0 +1,244 @@
+// Proves that the harness gives a child exactly the handles, environment and
+// console asked for and reports its output and status faithfully.
+#include "harness/process_harness.h"
+
+#include <gtest/gtest.h>
+
+namespace tavo::harness {
+namespace {
+
+ChildSpec child(std::vector<std::wstring> args) {
+  ChildSpec spec;
+  spec.program = sibling_program(L"harness_child.exe");
+  spec.args = std::move(args);
+  spec.timeout_ms = 20000;
+  return spec;
+}
+
+std::string all_bytes() {
+  std::string s;
+  for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
+  return s;
+}
+
+TEST(Harness, PipeBytesArriveIntact) {
+  // Every byte value, a NUL and a CR LF among them, and more than a pipe
+  // buffer holds, so that the feeding and draining threads must work.
+  std::string data;
+  for (int i = 0; i < 1200; ++i) data += all_bytes();
+  ChildSpec spec = child({L"echo"});
+  spec.in = Input::bytes(data);
+  ChildResult r = run_child(spec);
+  ASSERT_EQ(r.setup_error, "");
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0u);
+  EXPECT_EQ(r.out.size(), data.size());
+  EXPECT_TRUE(r.out == data) << "bytes differ";
+  EXPECT_EQ(r.err, "end error 109\n");  // a closed writer reads as a broken pipe
+}
+
+TEST(Harness, LargeOutputOnBothStreamsDoesNotBlock) {
+  ChildSpec spec = child({L"fill", L"300000", L"write-err", L"done"});
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.out.size(), 300000u);
+  EXPECT_EQ(r.out.substr(0, 27), "abcdefghijklmnopqrstuvwxyza");
+  EXPECT_EQ(r.err, "done");
+  EXPECT_EQ(r.exit_status, 0u);
+}
+
+struct HandleCase {
+  const char* name;
+  Input in;
+  Output out;
+  Output err;
+  const char* expected;
+};
+
+TEST(Harness, ChildSeesTheChosenHandleKinds) {
+  // The report goes to standard output, so it is a pipe or a file there.
+  const HandleCase cases[] = {
+      {"null stdin", Input::null(), Output::pipe(), Output::null(),
+       "in=null out=pipe err=null\n"},
+      {"nul stdin", Input::nul(), Output::pipe(), Output::nul(),
+       "in=char out=pipe err=char\n"},
+      {"file stdin", Input::file("x"), Output::file(), Output::pipe(),
+       "in=disk out=disk err=pipe\n"},
+      {"pipes", Input::bytes("x"), Output::pipe(), Output::closed_pipe(),
+       "in=pipe out=pipe err=pipe\n"},
+      {"open pipe", Input::open_pipe(), Output::pipe(), Output::pipe(),
+       "in=pipe out=pipe err=pipe\n"},
+      {"closed pipe", Input::closed_pipe(), Output::pipe(), Output::pipe(),
+       "in=pipe out=pipe err=pipe\n"},
+  };
+  for (const HandleCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildSpec spec = child({L"handles"});
+    spec.in = c.in;
+    spec.out = c.out;
+    spec.err = c.err;
+    ChildResult r = run_child(spec);
+    EXPECT_EQ(r.setup_error, "");
+    EXPECT_EQ(r.out, c.expected);
+    EXPECT_EQ(r.exit_status, 0u);
+  }
+}
+
+TEST(Harness, InvalidHandleValueIsPassedOn) {
+  // Wine 8 hands a child NULL where the parent gave INVALID_HANDLE_VALUE;
+  // Windows passes the value on. Either way the child must not get a live
+  // handle.
+  ChildSpec spec = child({L"handles"});
+  spec.in = Input::invalid();
+  spec.err = Output::invalid();
+  ChildResult r = run_child(spec);
+  EXPECT_TRUE(r.out == "in=invalid out=pipe err=invalid\n" ||
+              r.out == "in=null out=pipe err=null\n")
+      << r.out;
+}
+
+TEST(Harness, InputFileAndEndsOfInput) {
+  struct Case {
+    const char* name;
+    Input in;
+    const char* out;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"file", Input::file("line one\nline two"), "line one\nline two", "end of file\n"},
+      {"nul", Input::nul(), "", "end of file\n"},
+      {"closed pipe", Input::closed_pipe(), "", "end error 109\n"},
+      {"null", Input::null(), "", "end error 6\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildSpec spec = child({L"echo"});
+    spec.in = c.in;
+    ChildResult r = run_child(spec);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+TEST(Harness, OpenPipeStaysOpenUntilTheTimeout) {
+  ChildSpec spec = child({L"echo"});
+  spec.in = Input::open_pipe("partial");
+  spec.timeout_ms = 1500;
+  ChildResult r = run_child(spec);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.out, "partial");  // what it had written before it was killed
+}
+
+TEST(Harness, WriteFailuresOfOutputKinds) {
+  struct Case {
+    const char* name;
+    Output out;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"closed pipe", Output::closed_pipe(), "error 232\n"},
+      {"null", Output::null(), "error 6\n"},
+      {"nul", Output::nul(), "ok\n"},
+      {"full", Output::full(), "error 112\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildSpec spec = child({L"write", L"hello"});
+    spec.out = c.out;
+    ChildResult r = run_child(spec);
+    EXPECT_EQ(r.setup_error, "");
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+TEST(Harness, ExitStatusArrivesWhole) {
+  struct Case {
+    std::vector<std::wstring> args;
+    std::uint32_t status;
+  };
+  const Case cases[] = {
+      {{L"exit", L"0"}, 0u},
+      {{L"exit", L"65"}, 101u},
+      {{L"exit", L"c0000005"}, 0xC0000005u},
+      {{L"fail-fast"}, 0xC0000409u},
+  };
+  for (const Case& c : cases) {
+    ChildResult r = run_child(child(c.args));
+    EXPECT_EQ(hex_status(r.exit_status), hex_status(c.status));
+    EXPECT_FALSE(r.timed_out);
+  }
+}
+
+TEST(Harness, TimeoutKillsTheChildAndKeepsItsOutput) {
+  ChildSpec spec = child({L"write", L"before", L"sleep", L"60000"});
+  spec.timeout_ms = 1000;
+  ChildResult r = run_child(spec);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.out, "before");
+}
+
+TEST(Harness, ArgumentsArriveUnchanged) {
+  ChildSpec spec = child({L"write", L"a \"quoted\" arg\\\\ with\\ backslashes\\"});
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.out, "a \"quoted\" arg\\\\ with\\ backslashes\\");
+}
+
+TEST(Harness, EnvironmentChangesReachTheChild) {
+  ChildSpec spec = child({L"env", L"TAVO_A", L"env", L"tavo_b", L"env", L"TAVO_C", L"env",
+                          L"PATH", L"env", L"TAVO_GONE"});
+  spec.env_changes = {{u"TAVO_A", u"x\u00e9"},
+                      {u"TAVO_B", u""},
+                      {u"TAVO_C", u"first"},
+                      {u"tavo_c", std::nullopt},
+                      {u"PATH", std::nullopt}};
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.out,
+            "TAVO_A=0078 00e9\n"
+            "tavo_b=\n"
+            "TAVO_C unset\n"
+            "PATH unset\n"
+            "TAVO_GONE unset\n");
+}
+
+TEST(Harness, RawEnvironmentCarriesLoneSurrogates) {
+  ChildSpec spec = child({L"env", L"TAVO_S", L"env", L"PATH"});
+  std::u16string block = u"TAVO_S=a";
+  block += char16_t{0xD800};
+  block += u'b';
+  block += u'\0';
+  spec.raw_environment = block;
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.out, "TAVO_S=0061 d800 0062\nPATH unset\n");
+}
+
+TEST(Harness, TypedTextReachesReadConsoleAndTheScreen) {
+  ChildSpec spec = child({L"console"});
+  spec.in = Input::console();
+  spec.err = Output::console();
+  std::u16string text = u"ab \u00e9 \U0001F600";
+  spec.keys = typed(text + u"\r");
+  ChildResult r = run_child(spec);
+  ASSERT_EQ(r.setup_error, "");
+  EXPECT_EQ(r.exit_status, 0u);
+  EXPECT_EQ(r.out, "0061 0062 0020 00e9 0020 d83d de00 000d 000a\n");
+  EXPECT_NE(r.screen.find(u"prompt> " + text), std::u16string::npos) << escaped(r.screen);
+  EXPECT_NE(r.screen.find(u"read: " + text), std::u16string::npos) << escaped(r.screen);
+}
+
+TEST(Harness, ScreenCanBeReadBeforeTyping) {
+  ChildSpec spec = child({L"console", L"handles"});
+  spec.in = Input::console();
+  spec.err = Output::console();
+  ConsoleSession session(spec);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.wait_for_screen(u"prompt>"));
+  EXPECT_EQ(session.screen(), u"prompt>");  // trailing space trimmed
+  session.type(typed(u"x"));
+  session.type({ctrl_z()});
+  session.type({enter()});
+  ChildResult r = session.wait();
+  EXPECT_EQ(r.out, "0078 001a 000d 000a\nin=console out=pipe err=console\n");
+  EXPECT_FALSE(r.timed_out);
+}
+
+}  // namespace
+}  // namespace tavo::harness
