@@ -10,6 +10,8 @@
 #endif
 #include <windows.h>
 #include <winternl.h>
+// Types only: dbghelp is loaded at run time and its functions looked up.
+#include <dbghelp.h>
 
 // ntdll exports that the SDK headers available to us do not declare.
 extern "C" {

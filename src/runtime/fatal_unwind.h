@@ -1,0 +1,45 @@
+// What carries a fatal failure from where it was raised back to the start
+// routine, and the failure state that the start routine resets when it
+// catches one. Only the process frame uses this header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tavo::detail {
+
+// The exception that travels: it holds the failure's payload, the message
+// text composed for the report. Only the start routine catches it.
+class FatalUnwind {
+ public:
+  explicit FatalUnwind(std::string payload) : payload_(std::move(payload)) {}
+
+  std::string_view payload() const { return payload_; }
+  // Gives the payload back. Any failure raised while doing so travels out of
+  // here like any other.
+  void release_payload();
+
+ private:
+  std::string payload_;
+};
+
+// Called by the start routine when it has caught a failure: takes it off the
+// failures in flight and off the thread's count, and clears the thread's
+// reporting flag.
+void failure_caught() noexcept;
+
+// The process-wide number of failures raised and not yet caught.
+uint64_t failures_in_flight() noexcept;
+
+// Makes a failure that escapes code which must not pass failures on (a
+// noexcept function, a destructor during unwinding, a thread-local
+// destructor, a platform callback) end as "panic in a function that cannot
+// unwind": reported, then an abort. Idempotent.
+void install_cannot_unwind_handler() noexcept;
+
+// For tests: a routine run whenever a payload is released. It may raise a
+// fatal failure, which then counts as a failing release.
+void set_payload_release_hook(void (*hook)());
+
+}  // namespace tavo::detail

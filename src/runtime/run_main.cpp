@@ -1,0 +1,161 @@
+#include "runtime/run_main.h"
+
+#include <atomic>
+
+#include "runtime/abort.h"
+#include "runtime/allocation.h"
+#include "runtime/backtrace.h"
+#include "runtime/fatal.h"
+#include "runtime/fatal_unwind.h"
+#include "runtime/platform.h"
+#include "runtime/thread_record.h"
+#include "streams/std_handles.h"
+#include "streams/stdout.h"
+
+// The start marker: a short trace ends with the frame that this calls.
+extern "C" [[gnu::noinline]] void __tavo_begin_short_backtrace(void (*routine)()) {
+  routine();
+  // Keeps the call above from becoming a jump, so this frame stays on the
+  // stack.
+  asm volatile("");
+}
+
+namespace tavo {
+namespace {
+
+constexpr uint32_t exception_stack_overflow = 0xC00000FDu;
+constexpr long exception_continue_search = 0;
+constexpr uint32_t stack_guarantee = 20480;
+constexpr int32_t e_notimpl = static_cast<int32_t>(0x80004001u);
+
+// The operator new and delete of this program live beside this function;
+// referring to it here makes sure that every program with a start routine
+// links them, not the standard library's.
+[[gnu::used]] uint64_t (*const keep_heap_allocator)() = &sys::allocation_count;
+
+// SetThreadDescription(HANDLE, PCWSTR) -> HRESULT.
+using SetThreadDescription = int32_t (*)(sys::Handle thread, const char16_t* description);
+
+// Stands in for SetThreadDescription where the system has none.
+int32_t missing_set_thread_description(sys::Handle, const char16_t*) {
+  sys::platform().set_last_error(sys::error_call_not_implemented);
+  return e_notimpl;
+}
+
+constinit std::atomic<SetThreadDescription> set_thread_description{nullptr};
+
+// Looked up at its first use; what was found (or the stand-in) is kept.
+SetThreadDescription thread_description_function() {
+  SetThreadDescription function = set_thread_description.load(std::memory_order_acquire);
+  if (function != nullptr) {
+    return function;
+  }
+  sys::Platform& os = sys::platform();
+  function = missing_set_thread_description;
+  if (sys::Module kernel = os.get_module_handle_a("kernel32")) {
+    if (sys::Procedure found = os.get_proc_address(kernel, "SetThreadDescription")) {
+      function = reinterpret_cast<SetThreadDescription>(found);
+    }
+  }
+  set_thread_description.store(function, std::memory_order_release);
+  return function;
+}
+
+// The run-once state of the exit clean-up.
+constinit std::atomic<bool> exit_cleanup_done{false};
+
+// Steps 1 to 4: handler, stack guarantee, thread description, thread record.
+void prepare_main_thread() {
+  sys::Platform& os = sys::platform();
+  if (os.add_vectored_exception_handler(0, &overflow_handler) == nullptr) {
+    raise_fatal("failed to install exception handler", TAVO_HERE);
+  }
+  uint32_t guarantee = stack_guarantee;
+  if (!os.set_thread_stack_guarantee(&guarantee) &&
+      os.get_last_error() != sys::error_call_not_implemented) {
+    raise_fatal("failed to reserve stack space for exception handling", TAVO_HERE);
+  }
+  // The result says nothing that start-up could act on.
+  (void)thread_description_function()(os.get_current_thread(), u"main");
+  // Process-wide and never destroyed, as the reports may ask for it until
+  // the very end.
+  static ThreadRecord* const main_record = new ThreadRecord("main");
+  set_current_thread_record(*main_record);
+}
+
+void exit_cleanup() {
+  if (!exit_cleanup_done.exchange(true, std::memory_order_acq_rel)) {
+    exit_flush();
+  }
+}
+
+// Runs a part of start-up or shut-down; a fatal failure there has already
+// been reported when it arrives here, and the process cannot go on.
+template <class Step>
+void contained(Step step) {
+  try {
+    step();
+  } catch (detail::FatalUnwind&) {
+    abort_with_line("fatal runtime error: initialization or cleanup bug\n");
+  }
+}
+
+// The start routine's side of a caught failure. Nothing may travel out of
+// here: a failure that would is turned into an abort by the cannot-unwind
+// handler.
+void settle_caught_failure(detail::FatalUnwind& failure) noexcept {
+  detail::failure_caught();
+  try {
+    failure.release_payload();
+  } catch (detail::FatalUnwind&) {
+    abort_with_line("fatal runtime error: drop of the panic payload panicked\n");
+  }
+}
+
+}  // namespace
+
+long overflow_handler(void* exception_pointers) noexcept {
+  // EXCEPTION_POINTERS starts with the EXCEPTION_RECORD*, which starts with
+  // the exception code.
+  const uint32_t code = **static_cast<const uint32_t* const*>(exception_pointers);
+  if (code != exception_stack_overflow) {
+    return exception_continue_search;
+  }
+  // The stack is nearly gone: look the record up without creating one.
+  bool available = false;
+  const ThreadRecord* record = existing_thread_record(available);
+  if (!available) {
+    // Escapes this noexcept handler and so ends the process as a failure
+    // that cannot unwind.
+    raise_fatal("the thread's record is gone: its local storage has been torn down",
+                TAVO_HERE);
+  }
+  std::string_view name = "<unknown>";
+  if (record != nullptr && record->name()) {
+    name = *record->name();
+  }
+  StderrWriter writer;
+  (void)write_formatted(writer, "\nthread '", name, "' has overflowed its stack\n");
+  return exception_continue_search;
+}
+
+int64_t run_main(void (*routine)(), int64_t argc, char** argv, uint8_t flag) {
+  (void)argc;
+  (void)argv;
+  (void)flag;
+  detail::install_cannot_unwind_handler();
+  contained(prepare_main_thread);
+
+  int64_t status = 0;
+  try {
+    __tavo_begin_short_backtrace(routine);
+  } catch (detail::FatalUnwind& failure) {
+    settle_caught_failure(failure);
+    status = 101;
+  }
+
+  contained(exit_cleanup);
+  return status;
+}
+
+}  // namespace tavo

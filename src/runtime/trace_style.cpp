@@ -1,0 +1,104 @@
+#include "runtime/trace_style.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "runtime/platform.h"
+#include "streams/utf8.h"
+
+namespace tavo {
+namespace {
+
+// 0: not read yet; 1 Short, 2 Full, 3 Off. Two threads meeting an unread
+// cache may both read the environment; they store the same value.
+constinit std::atomic<uintptr_t> style_cache{0};
+
+constexpr char16_t variable_name[] = u"TAVO_BACKTRACE";
+
+// The variable's value, or nothing when it is missing or cannot be read.
+std::optional<std::u16string> read_variable() {
+  sys::Platform& os = sys::platform();
+  char16_t first[256];
+  std::vector<char16_t> larger;
+  char16_t* buffer = first;
+  uint32_t capacity = sizeof first / sizeof first[0];
+  for (;;) {
+    os.set_last_error(0);
+    uint32_t result = os.get_environment_variable_w(variable_name, buffer, capacity);
+    if (result == 0) {
+      // 0 with no error is a variable that is set to the empty value.
+      if (os.get_last_error() == 0) {
+        return std::u16string();
+      }
+      return std::nullopt;
+    }
+    if (result < capacity) {
+      return std::u16string(buffer, result);
+    }
+    // Too small: the result is the size needed, terminating NUL included.
+    // The value may grow between the calls, so this is a loop.
+    larger.resize(result);
+    buffer = larger.data();
+    capacity = result;
+  }
+}
+
+}  // namespace
+
+std::string utf16_to_generalized_utf8(std::u16string_view units) {
+  std::string text;
+  text.reserve(units.size() * 3);
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    }
+    char bytes[4];
+    text.append(bytes, utf8::encode(c, bytes));
+  }
+  return text;
+}
+
+TraceStyle trace_style_for(const std::string* value) {
+  if (value == nullptr || *value == "0") {
+    return TraceStyle::Off;
+  }
+  if (*value == "full") {
+    return TraceStyle::Full;
+  }
+  return TraceStyle::Short;
+}
+
+TraceStyle trace_style() {
+  switch (style_cache.load(std::memory_order_relaxed)) {
+    case 1:
+      return TraceStyle::Short;
+    case 2:
+      return TraceStyle::Full;
+    case 3:
+      return TraceStyle::Off;
+    default:
+      break;
+  }
+  std::optional<std::u16string> units = read_variable();
+  TraceStyle style;
+  if (units) {
+    std::string value = utf16_to_generalized_utf8(*units);
+    style = trace_style_for(&value);
+  } else {
+    style = trace_style_for(nullptr);
+  }
+  uintptr_t code = style == TraceStyle::Short ? 1 : style == TraceStyle::Full ? 2 : 3;
+  style_cache.store(code, std::memory_order_relaxed);
+  return style;
+}
+
+namespace detail {
+void reset_trace_style_cache() { style_cache.store(0, std::memory_order_relaxed); }
+}  // namespace detail
+
+}  // namespace tavo
