@@ -240,5 +240,16 @@ TEST(Harness, ScreenCanBeReadBeforeTyping) {
   EXPECT_FALSE(r.timed_out);
 }
 
+TEST(Harness, ScreenOfAChildThatEndsAtOnceIsKept) {
+  // The console outlives the child, and a NULL handle stays NULL beside
+  // console handles.
+  ChildSpec spec = child({L"handles", L"exit", L"2a"});
+  spec.in = Input::null();
+  spec.out = Output::console();
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.screen, u"in=null out=console err=pipe");
+  EXPECT_EQ(r.exit_status, 0x2Au);
+}
+
 }  // namespace
 }  // namespace tavo::harness
