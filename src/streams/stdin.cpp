@@ -1,0 +1,129 @@
+#include "streams/stdin.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "runtime/allocation.h"
+#include "streams/console_input.h"
+#include "streams/std_handles.h"
+
+namespace tavo {
+namespace {
+
+// The console read asks for no more units than can be converted into the
+// destination: one UTF-16 unit never yields more than three UTF-8 bytes (a
+// surrogate pair yields four from two units).
+constexpr size_t max_utf8_per_unit = 3;
+// Makes a console read return as soon as Ctrl+Z is typed.
+constexpr uint32_t ctrl_z_wakeup_mask = uint32_t{1} << console_ctrl_z;
+
+}  // namespace
+
+StandardInput::StandardInput() {
+  buffer_.data = new (std::nothrow) char[input_buffer_size];
+  if (buffer_.data == nullptr) out_of_memory(input_buffer_size);
+  buffer_.capacity = input_buffer_size;
+}
+
+StandardInput::~StandardInput() { delete[] buffer_.data; }
+
+IoResult<size_t> StandardInput::append_line(std::string& text) {
+  sys::ExclusiveGuard guard(lock_);
+  return append_line_from(buffer_, *this, text);
+}
+
+void StandardInput::out_of_memory(size_t requested) {
+  report_allocation_failure(requested);
+}
+
+IoResult<size_t> StandardInput::refill(char* buffer, size_t capacity) {
+  IoResult<size_t> result = read_once(buffer, capacity);
+  // A missing or closed standard input handle reads as empty input, whichever
+  // step noticed it.
+  if (!result && result.error().is_os_code(sys::error_invalid_handle)) {
+    return size_t{0};
+  }
+  return result;
+}
+
+IoResult<size_t> StandardInput::read_once(char* buffer, size_t capacity) {
+  // Looked up on every read: the handle may have been replaced meanwhile.
+  IoResult<sys::Handle> handle = lookup_std_handle(sys::std_input_handle);
+  if (!handle) return std::move(handle.error());
+  if (is_console(handle.value())) return read_console(handle.value(), buffer, capacity);
+  return read_file(handle.value(), buffer, capacity);
+}
+
+IoResult<size_t> StandardInput::read_file(sys::Handle handle, char* buffer,
+                                          size_t capacity) {
+  IoResult<size_t> result = sync_read(handle, buffer, capacity);
+  // The writer of a pipe has gone: that is the end of the input.
+  if (!result && result.error().kind() == IoErrorKind::BrokenPipe) return size_t{0};
+  return result;
+}
+
+IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
+                                             size_t capacity) {
+  sys::Platform& platform = sys::platform();
+  char16_t units[console_read_units];
+  const size_t wanted = std::min(capacity / max_utf8_per_unit, console_read_units);
+
+  size_t count = 0;
+  for (;;) {
+    size_t held = 0;
+    if (pending_surrogate_ != 0) {
+      units[0] = pending_surrogate_;
+      pending_surrogate_ = 0;
+      held = 1;
+    }
+
+    uint32_t read = 0;
+    for (;;) {
+      sys::ConsoleReadControl control{sizeof(sys::ConsoleReadControl), 0,
+                                      ctrl_z_wakeup_mask, 0};
+      read = 0;
+      platform.set_last_error(0);
+      if (!platform.read_console_w(handle, units + held,
+                                   static_cast<uint32_t>(wanted - held), &read,
+                                   &control)) {
+        IoError error = IoError::last_os_error();
+        // Keep the first half of a character split across reads: a later
+        // read may still bring its second half.
+        if (held != 0) pending_surrogate_ = units[0];
+        return error;
+      }
+      if (read > 0) break;
+      // An interrupted read that delivered nothing is simply repeated.
+      if (platform.get_last_error() != sys::error_operation_aborted) break;
+    }
+    read = std::min<uint32_t>(read, static_cast<uint32_t>(wanted - held));
+
+    const bool ended_by_ctrl_z = read > 0 && units[held + read - 1] == console_ctrl_z;
+    count = settle_console_units(units, held, read, pending_surrogate_);
+    if (count > 0) break;
+    // Nothing to convert. That is the end of the input when the console gave
+    // nothing or the user typed Ctrl+Z; a read that brought only the first
+    // half of a character (one unit at a time, as outside line-input mode)
+    // is not, and the second half is waited for.
+    if (read == 0 || ended_by_ctrl_z) return size_t{0};
+  }
+
+  const int written = platform.wide_char_to_multi_byte(
+      sys::cp_utf8, sys::wc_err_invalid_chars, units, static_cast<int>(count), buffer,
+      static_cast<int>(capacity));
+  if (written <= 0) return IoError::from_static(message_unpaired_surrogate);
+  return static_cast<size_t>(written);
+}
+
+StandardInput& standard_input() {
+  // Built in static storage and never destroyed, so that it stays usable
+  // while the process ends. The initialisation of a local static runs once,
+  // also when several threads arrive together.
+  alignas(StandardInput) static unsigned char storage[sizeof(StandardInput)];
+  static StandardInput* const instance = new (storage) StandardInput();
+  return *instance;
+}
+
+}  // namespace tavo
