@@ -3,14 +3,15 @@
 namespace tavo {
 
 bool SinkFormatter::write_str(std::string_view text) {
+  if (error_) {
+    return false;
+  }
   IoResult<void> result = sink_.write_text(text);
   if (result.ok()) {
     return true;
   }
-  // Only the first failure matters: the write stops there.
-  if (!error_) {
-    error_.emplace(std::move(result.error()));
-  }
+  // The message stops at the first failure, which becomes its result.
+  error_.emplace(std::move(result.error()));
   return false;
 }
 

@@ -57,11 +57,14 @@ bool write_args(Formatter& out, const Args&... args) {
   return (write_arg(out, args) && ...);
 }
 
-// A Formatter over a TextSink that keeps the sink's error.
+// A Formatter over a TextSink that keeps the sink's first error. After a
+// failed sink call it passes nothing more on, even to a conversion that
+// ignored the failure and carried on.
 class SinkFormatter final : public Formatter {
  public:
   explicit SinkFormatter(TextSink& sink) : sink_(sink) {}
   bool write_str(std::string_view text) override;
+  bool sink_failed() const { return error_.has_value(); }
   // The sink's error if a sink call failed, otherwise "formatter error".
   IoError take_error();
 
@@ -73,7 +76,7 @@ class SinkFormatter final : public Formatter {
 template <class... Args>
 IoResult<void> write_formatted(TextSink& sink, const Args&... args) {
   SinkFormatter out(sink);
-  if (write_args(out, args...)) {
+  if (write_args(out, args...) && !out.sink_failed()) {
     return {};
   }
   return out.take_error();

@@ -1,0 +1,29 @@
+#include "runtime/abort.h"
+
+#include <atomic>
+
+#include "runtime/platform.h"
+#include "streams/std_handles.h"
+
+namespace tavo {
+namespace {
+
+// Set by the first abort that writes its line. Writing to standard error can
+// itself end in an abort (a write that never completes); that abort must not
+// try to write again, or the two would call each other without end.
+constinit std::atomic<bool> writing_abort_line{false};
+
+}  // namespace
+
+void abort_process() { sys::platform().fail_fast(sys::fast_fail_fatal_app_exit); }
+
+void abort_with_line(std::string_view line) {
+  if (!writing_abort_line.exchange(true, std::memory_order_acq_rel)) {
+    StderrWriter writer;
+    IoResult<void> ignored = writer.write_text(line);
+    (void)ignored;
+  }
+  abort_process();
+}
+
+}  // namespace tavo

@@ -1,0 +1,101 @@
+#include "streams/console_writer.h"
+
+#include "streams/utf8.h"
+
+namespace tavo {
+namespace {
+
+IoError not_utf8() { return IoError::from_static(message_console_not_utf8); }
+
+// A byte that continues the held character. Returns how many bytes of the
+// caller's write were taken.
+IoResult<size_t> continue_pending(uint8_t byte, PendingUtf8& pending,
+                                  ChunkWriter write_chunk) {
+  if (!utf8::is_continuation(byte)) {
+    // The held character never ends; what was held is dropped and the byte
+    // that broke it is not taken.
+    pending.clear();
+    return not_utf8();
+  }
+  pending.bytes[pending.count++] = byte;
+  const size_t needed = static_cast<size_t>(utf8::sequence_length(pending.bytes[0]));
+  if (pending.count < needed) {
+    return size_t{1};
+  }
+  const std::string_view held(reinterpret_cast<const char*>(pending.bytes),
+                              pending.count);
+  pending.clear();
+  if (!utf8::is_well_formed(held)) {
+    return not_utf8();
+  }
+  IoResult<size_t> written = write_chunk(held);
+  if (!written.ok()) {
+    return std::move(written.error());
+  }
+  // The earlier bytes of this character were already reported as taken, so
+  // only the last one remains to report. If the console took none of the
+  // character, report nothing taken: the caller then fails the write instead
+  // of losing the character silently.
+  return written.value() < held.size() ? size_t{0} : size_t{1};
+}
+
+}  // namespace
+
+IoResult<size_t> write_console(std::string_view bytes, PendingUtf8& pending,
+                               ChunkWriter write_chunk) {
+  if (bytes.empty()) {
+    return size_t{0};
+  }
+  if (!pending.empty()) {
+    return continue_pending(static_cast<uint8_t>(bytes.front()), pending, write_chunk);
+  }
+  const std::string_view window = bytes.substr(0, console_chunk_bytes);
+  const size_t valid = utf8::valid_prefix_length(window);
+  if (valid > 0) {
+    // Either the whole window, or its longest valid prefix: the next write
+    // starts at the byte that stopped the check.
+    return write_chunk(window.substr(0, valid));
+  }
+  const uint8_t lead = static_cast<uint8_t>(bytes.front());
+  const size_t length = static_cast<size_t>(utf8::sequence_length(lead));
+  if (length >= 2 && length > bytes.size()) {
+    // The write ends inside what would be one character: hold its lead byte
+    // and take the rest byte by byte.
+    pending.bytes[0] = lead;
+    pending.count = 1;
+    return size_t{1};
+  }
+  return not_utf8();
+}
+
+size_t console_chunk_length(std::string_view text) {
+  if (text.size() <= console_chunk_bytes) {
+    return text.size();
+  }
+  size_t end = console_chunk_bytes;
+  // Back off over at most three continuation bytes to the start of the
+  // character that straddles the limit.
+  for (int step = 0; step < 3 && utf8::is_continuation(static_cast<uint8_t>(text[end]));
+       ++step) {
+    --end;
+  }
+  return end;
+}
+
+size_t utf8_length_of_units(std::u16string_view units) {
+  size_t bytes = 0;
+  for (const char16_t unit : units) {
+    if (unit < 0x80) {
+      bytes += 1;
+    } else if (unit < 0x800) {
+      bytes += 2;
+    } else if (is_low_surrogate(unit)) {
+      bytes += 1;
+    } else {
+      bytes += 3;
+    }
+  }
+  return bytes;
+}
+
+}  // namespace tavo

@@ -1,0 +1,37 @@
+// The write-all loop over a single write that may take only part of what it
+// is offered. Kept apart from the standard handles so that any lower write
+// (including one that reports `Interrupted`) can drive it.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+#include <utility>
+
+#include "errors/io_error.h"
+
+namespace tavo {
+
+// Offers the remaining bytes to `write_once` (IoResult<size_t>(string_view))
+// until all are taken. `Interrupted` is retried without limit, a write that
+// takes nothing ends in the WriteZero error "failed to write whole buffer",
+// any other error is returned as it is. No call for empty input.
+template <class WriteOnce>
+IoResult<void> write_all_with(std::string_view bytes, WriteOnce&& write_once) {
+  while (!bytes.empty()) {
+    IoResult<size_t> written = write_once(bytes);
+    if (!written.ok()) {
+      if (written.error().kind() == IoErrorKind::Interrupted) {
+        continue;
+      }
+      return std::move(written.error());
+    }
+    if (written.value() == 0) {
+      return IoError::from_static(message_write_whole_buffer);
+    }
+    bytes.remove_prefix(std::min(written.value(), bytes.size()));
+  }
+  return {};
+}
+
+}  // namespace tavo

@@ -1,0 +1,185 @@
+// The standard-handle layer against the real system: pipes, files, devices,
+// a headless console, and a transfer that never completes (in a child).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "harness/process_harness.h"
+#include "runtime/windows_api.h"
+#include "streams/std_handles.h"
+
+namespace tavo {
+namespace {
+
+using harness::ChildResult;
+using harness::ChildSpec;
+using harness::escaped;
+using harness::hex_status;
+using harness::Input;
+using harness::Output;
+
+struct OwnedHandle {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  explicit OwnedHandle(HANDLE h) : handle(h) {}
+  ~OwnedHandle() {
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
+  }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+};
+
+std::wstring temp_file_path() {
+  wchar_t dir[MAX_PATH];
+  wchar_t path[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  GetTempFileNameW(dir, L"hdl", 0, path);
+  return path;
+}
+
+TEST(StdHandlesWineTest, PipeReceivesTheBytesUnchanged) {
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
+  OwnedHandle reader(read_end), writer(write_end);
+  const std::string bytes =
+      "ab\xFF"
+      "cd\n\r\x00z";
+  IoResult<size_t> written = sync_write(write_end, bytes.data(), bytes.size());
+  ASSERT_TRUE(written.ok());
+  EXPECT_EQ(written.value(), bytes.size());
+  EXPECT_FALSE(is_console(write_end));
+
+  char buffer[64];
+  IoResult<size_t> read = sync_read(read_end, buffer, sizeof buffer);
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ(std::string(buffer, read.value()), bytes);
+
+  // With the writer gone, reading is a broken pipe, not the end of a file.
+  CloseHandle(writer.handle);
+  writer.handle = INVALID_HANDLE_VALUE;
+  IoResult<size_t> broken = sync_read(read_end, buffer, sizeof buffer);
+  ASSERT_FALSE(broken.ok());
+  EXPECT_EQ(broken.error().kind(), IoErrorKind::BrokenPipe);
+}
+
+TEST(StdHandlesWineTest, FileIsWrittenAtItsPositionAndReadsZeroAtItsEnd) {
+  const std::wstring path = temp_file_path();
+  {
+    OwnedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    ASSERT_NE(file.handle, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(sync_write(file.handle, "first ", 6).ok());
+    IoResult<size_t> second = sync_write(file.handle, "second", 6);
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(second.value(), 6u);
+
+    char buffer[32];
+    IoResult<size_t> at_end = sync_read(file.handle, buffer, sizeof buffer);
+    ASSERT_TRUE(at_end.ok());
+    EXPECT_EQ(at_end.value(), 0u);
+
+    SetFilePointer(file.handle, 0, nullptr, FILE_BEGIN);
+    IoResult<size_t> all = sync_read(file.handle, buffer, sizeof buffer);
+    ASSERT_TRUE(all.ok());
+    EXPECT_EQ(std::string(buffer, all.value()), "first second");
+    IoResult<size_t> again = sync_read(file.handle, buffer, sizeof buffer);
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(again.value(), 0u);
+  }
+  DeleteFileW(path.c_str());
+}
+
+TEST(StdHandlesWineTest, NulDeviceTakesEverythingAndReadsNothing) {
+  OwnedHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr));
+  ASSERT_NE(nul.handle, INVALID_HANDLE_VALUE);
+  const std::string bytes(10000, 'n');
+  IoResult<size_t> written = sync_write(nul.handle, bytes.data(), bytes.size());
+  ASSERT_TRUE(written.ok());
+  EXPECT_EQ(written.value(), bytes.size());
+  char buffer[8];
+  IoResult<size_t> read = sync_read(nul.handle, buffer, sizeof buffer);
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ(read.value(), 0u);
+}
+
+TEST(StdHandlesWineTest, FullDeviceGivesDiskFull) {
+  OwnedHandle full(CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr));
+  ASSERT_NE(full.handle, INVALID_HANDLE_VALUE);
+  IoResult<size_t> written = sync_write(full.handle, "x", 1);
+  ASSERT_FALSE(written.ok());
+  EXPECT_EQ(written.error().raw_os_error(), 112);
+  EXPECT_EQ(written.error().kind(), IoErrorKind::StorageFull);
+}
+
+// --- Through standard output in a child --------------------------------------
+
+ChildResult run_helper(const char* mode, Output out, Input in = Input::nul()) {
+  ChildSpec spec;
+  spec.program = harness::sibling_program(L"handles_child.exe");
+  spec.args = {std::wstring(mode, mode + std::strlen(mode))};
+  spec.in = in;
+  spec.out = out;
+  return harness::run_child(spec);
+}
+
+TEST(StdHandlesWineTest, StandardOutputPassesBytesUnchangedToPipeAndFile) {
+  for (Output out : {Output::pipe(), Output::file()}) {
+    ChildResult r = run_helper("write-invalid", out);
+    ASSERT_EQ(r.setup_error, "");
+    EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+    EXPECT_EQ(r.out,
+              "ab\xFF"
+              "cd\n")
+        << escaped(r.out);
+    EXPECT_EQ(r.err, "ok\n");
+  }
+}
+
+TEST(StdHandlesWineTest, StandardOutputToTheDevices) {
+  const struct {
+    Output out;
+    const char* err;
+  } cases[] = {
+      {Output::nul(), "ok\n"},
+      {Output::full(), "error StorageFull 112\n"},
+      {Output::null(), "error Uncategorized 6\n"},
+  };
+  for (const auto& c : cases) {
+    ChildResult r = run_helper("write-line", c.out);
+    ASSERT_EQ(r.setup_error, "");
+    EXPECT_EQ(r.err, c.err) << escaped(r.err);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(StdHandlesWineTest, ConsoleShowsSplitCharactersWhole) {
+  ChildSpec spec;
+  spec.program = harness::sibling_program(L"handles_child.exe");
+  spec.args = {L"console"};
+  spec.out = Output::console();
+  ChildResult r = harness::run_child(spec);
+  ASSERT_EQ(r.setup_error, "");
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.screen, u"plain ASCII\n\u00E9\U0001F600") << escaped(r.screen);
+}
+
+TEST(StdHandlesWineTest, TransferStillPendingAfterTheWaitAborts) {
+  const std::string line =
+      "fatal runtime error: I/O error: operation failed to complete synchronously\n";
+  for (const char* mode : {"pending-write", "pending-read"}) {
+    ChildResult r = run_helper(mode, Output::pipe(), Input::open_pipe());
+    ASSERT_EQ(r.setup_error, "");
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0xC0000409u) << mode << " " << hex_status(r.exit_status);
+    EXPECT_EQ(r.err, line) << mode << " " << escaped(r.err);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+}  // namespace
+}  // namespace tavo
