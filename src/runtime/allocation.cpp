@@ -20,8 +20,21 @@ constinit std::atomic<uint64_t> blocks_allocated{0};
 // The process heap aligns every block to 16 bytes.
 constexpr size_t heap_alignment = 16;
 
+// Requests from this size on are first compared with the commit limit.
+constexpr size_t large_request = size_t{1} << 30;
+
 void* allocate(size_t size) {
-  void* block = sys::platform().heap_alloc(size);
+  sys::Platform& os = sys::platform();
+  if (size >= large_request) {
+    // A request above the commit limit can never be met. Refusing it here
+    // saves the system a long search of the address space for a block that
+    // it could not commit anyway.
+    const uint64_t limit = os.commit_limit();
+    if (limit != 0 && size > limit) {
+      return nullptr;
+    }
+  }
+  void* block = os.heap_alloc(size);
   if (block != nullptr) {
     blocks_allocated.fetch_add(1, std::memory_order_relaxed);
   }

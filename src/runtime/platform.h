@@ -122,6 +122,9 @@ class Platform {
   // HeapAlloc / HeapFree on the process heap (GetProcessHeap), no flags.
   virtual void* heap_alloc(size_t size) = 0;
   virtual bool heap_free(void* block) = 0;
+  // The commit limit from GlobalMemoryStatusEx (ullTotalPageFile): no
+  // allocation larger than this can succeed. 0 when the call fails.
+  virtual uint64_t commit_limit() = 0;
 
   // The fail-fast request (interrupt 0x29) with `code`; never returns.
   [[noreturn]] virtual void fail_fast(uint32_t code) = 0;

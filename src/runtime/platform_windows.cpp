@@ -120,6 +120,11 @@ class WindowsPlatform final : public Platform {
   bool heap_free(void* block) override {
     return HeapFree(GetProcessHeap(), 0, block) != 0;
   }
+  uint64_t commit_limit() override {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullTotalPageFile : 0;
+  }
   [[noreturn]] void fail_fast(uint32_t code) override {
     // The fail-fast request: interrupt 0x29 with the code in ecx.
     __asm__ volatile("int $0x29" ::"c"(code));

@@ -86,7 +86,11 @@ class FakePlatform : public sys::Platform {
   }
   void* heap_alloc(size_t size) override { return real().heap_alloc(size); }
   bool heap_free(void* block) override { return real().heap_free(block); }
-  [[noreturn]] void fail_fast(uint32_t code) override { real().fail_fast(code); }
+  uint64_t commit_limit() override { return real().commit_limit(); }
+  [[noreturn]] void fail_fast(uint32_t code) override {
+    real().fail_fast(code);
+    __builtin_trap();  // GCC does not carry [[noreturn]] through a virtual call
+  }
 
  protected:
   ~FakePlatform() = default;

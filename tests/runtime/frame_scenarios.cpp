@@ -1,0 +1,237 @@
+// A program whose main routine is chosen by its first argument, for the
+// process-frame tests: each scenario ends in one of the ways the start
+// routine, the fatal reports and the aborts must handle.
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <thread>
+
+#include "runtime/fatal.h"
+#include "runtime/fatal_unwind.h"
+#include "runtime/run_main.h"
+#include "runtime/thread_record.h"
+#include "streams/stdout.h"
+#include "support/fake_platform.h"
+
+namespace frame_scenario {
+
+using tavo::SourcePosition;
+
+// A fixed position, so that the tests can expect line 1 byte for byte.
+constexpr SourcePosition here{"scenario.cpp", 7, 3};
+
+// Frames with names of their own, so that a stack trace can be checked for
+// them. Each keeps its frame: not inlined, and its call is not its last
+// instruction.
+[[gnu::noinline]] void frame_scenario_inner(const char* message) {
+  tavo::raise_fatal(message, here);
+}
+
+[[gnu::noinline]] void frame_scenario_outer(const char* message) {
+  frame_scenario_inner(message);
+  asm volatile("");
+}
+
+[[gnu::noinline]] void frame_scenario_descend(int depth) {
+  if (depth > 0) {
+    frame_scenario_descend(depth - 1);
+  } else {
+    frame_scenario_inner("deep failure");
+  }
+  asm volatile("");
+}
+
+// Text waiting in standard output's buffer: written by the exit clean-up,
+// lost by an abort.
+void hold_pending_output() { tavo::print_to_stdout("pending"); }
+
+void normal() { hold_pending_output(); }
+
+void fail() {
+  hold_pending_output();
+  frame_scenario_outer("scenario failure");
+}
+
+void fail_deep() { frame_scenario_descend(97); }
+
+void fail_composed() {
+  const int number = 42;
+  tavo::raise_fatal_format(here, "composed ", number, " text");
+}
+
+void odd_texts() {
+  tavo::name_current_thread("it's \"odd\"\nname");
+  tavo::raise_fatal("a 'quoted' \"text\"\nsecond line", here);
+}
+
+// A failure on a second thread, caught there, then one on the main thread.
+void two_failures() {
+  std::thread worker([] {
+    try {
+      tavo::raise_fatal("first failure", here);
+    } catch (tavo::detail::FatalUnwind&) {
+      tavo::detail::failure_caught();
+    }
+  });
+  worker.join();
+  tavo::raise_fatal("second failure", here);
+}
+
+struct RaisesWhenDropped {
+  [[gnu::noinline]] ~RaisesWhenDropped() noexcept(false) {
+    tavo::raise_fatal("failure while unwinding", here);
+  }
+};
+
+void during_unwinding() {
+  hold_pending_output();
+  RaisesWhenDropped guard;
+  tavo::raise_fatal("first failure", here);
+}
+
+void non_unwinding() {
+  hold_pending_output();
+  tavo::raise_fatal("must not unwind", here, false);
+}
+
+void failing_release() {
+  hold_pending_output();
+  tavo::detail::set_payload_release_hook(
+      [] { tavo::raise_fatal("payload release failed", here); });
+  tavo::raise_fatal("released badly", here);
+}
+
+// Standard error's handle, looked up for line 1 of the report, raises a
+// failure of its own the first time.
+struct RaisingStderr final : tavo::testing::FakePlatform {
+  bool raised = false;
+  Handle get_std_handle(int32_t id) override {
+    if (id == tavo::sys::std_error_handle && !raised) {
+      raised = true;
+      tavo::raise_fatal("raised while reporting", here);
+    }
+    return FakePlatform::get_std_handle(id);
+  }
+};
+
+void raise_while_reporting() {
+  hold_pending_output();
+  static RaisingStderr fake;
+  tavo::sys::set_platform(&fake);
+  tavo::raise_fatal("outer failure", here);
+}
+
+// Recursion without end (as far as the compiler can tell, it might end),
+// 4 KB of stack per call.
+volatile bool keep_going = true;
+
+[[gnu::noinline]] int frame_scenario_recurse(volatile char* previous) {
+  volatile char block[4096];
+  block[0] = previous != nullptr ? previous[0] : 1;
+  if (!keep_going) {
+    return block[0];
+  }
+  return frame_scenario_recurse(block) + block[1];
+}
+
+void overflow_main() { frame_scenario_recurse(nullptr); }
+
+void overflow_thread() {
+  std::thread worker([] {
+    // Room for the handler on this thread too.
+    uint32_t guarantee = 20480;
+    (void)tavo::sys::platform().set_thread_stack_guarantee(&guarantee);
+    frame_scenario_recurse(nullptr);
+  });
+  worker.join();
+}
+
+void impossible_allocation() {
+  hold_pending_output();
+  void* block = ::operator new (size_t{1} << 46);
+  std::printf("allocated %p\n", block);
+}
+
+void (*routine_for(std::string_view name))() {
+  struct Entry {
+    std::string_view name;
+    void (*routine)();
+  };
+  static const Entry entries[] = {
+      {"normal", normal},
+      {"fail", fail},
+      {"fail-deep", fail_deep},
+      {"fail-composed", fail_composed},
+      {"odd-texts", odd_texts},
+      {"two-failures", two_failures},
+      {"during-unwinding", during_unwinding},
+      {"non-unwinding", non_unwinding},
+      {"failing-release", failing_release},
+      {"raise-while-reporting", raise_while_reporting},
+      {"overflow-main", overflow_main},
+      {"overflow-thread", overflow_thread},
+      {"impossible-allocation", impossible_allocation},
+  };
+  for (const Entry& entry : entries) {
+    if (entry.name == name) {
+      return entry.routine;
+    }
+  }
+  return nullptr;
+}
+
+// Start-up steps that fail through the platform.
+struct NoVectoredHandler final : tavo::testing::FakePlatform {
+  void* add_vectored_exception_handler(uint32_t, tavo::sys::VectoredHandler) override {
+    return nullptr;
+  }
+};
+
+struct OldSystem final : tavo::testing::FakePlatform {
+  uint32_t guarantee_asked = 0;
+  int kernel_lookups = 0;
+  bool set_thread_stack_guarantee(uint32_t* size) override {
+    guarantee_asked = *size;
+    set_last_error(tavo::sys::error_call_not_implemented);
+    return false;
+  }
+  Module get_module_handle_a(const char* name) override {
+    if (std::strcmp(name, "kernel32") == 0) {
+      ++kernel_lookups;
+    }
+    return nullptr;
+  }
+};
+
+OldSystem old_system;
+
+void report_old_system() {
+  tavo::print_to_stdout("guarantee ", old_system.guarantee_asked, ", kernel32 lookups ",
+                        old_system.kernel_lookups, "\n");
+}
+
+}  // namespace frame_scenario
+
+int main(int argc, char** argv) {
+  using namespace frame_scenario;
+  if (argc < 2) {
+    std::fputs("usage: frame_scenarios SCENARIO\n", stderr);
+    return 2;
+  }
+  const std::string_view name = argv[1];
+  static NoVectoredHandler no_handler;
+  void (*routine)() = routine_for(name);
+  if (name == "startup-handler-fails") {
+    tavo::sys::set_platform(&no_handler);
+    routine = normal;
+  } else if (name == "startup-old-system") {
+    tavo::sys::set_platform(&old_system);
+    routine = report_old_system;
+  }
+  if (routine == nullptr) {
+    std::fputs("unknown scenario\n", stderr);
+    return 2;
+  }
+  return static_cast<int>(tavo::run_main(routine, argc, argv, 0));
+}

@@ -1,0 +1,284 @@
+// The process frame seen from outside: exit statuses, the exact fatal
+// reports, stack traces and the abort lines of the scenario program.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "harness/process_harness.h"
+
+namespace tavo::harness {
+namespace {
+
+constexpr uint32_t fail_fast_status = 0xC0000409u;
+
+const std::string hint =
+    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
+const std::string trailer =
+    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
+    "backtrace.\n";
+
+std::string line1(const std::string& thread, const std::string& message) {
+  return "thread '" + thread + "' panicked at '" + message + "', scenario.cpp:7:3\n";
+}
+
+ChildSpec scenario(const wchar_t* name, std::optional<std::u16string> backtrace = {}) {
+  ChildSpec spec;
+  spec.program = sibling_program(L"frame_scenarios.exe");
+  spec.args = {name};
+  spec.env_changes = {{u"TAVO_BACKTRACE", std::move(backtrace)}};
+  return spec;
+}
+
+ChildResult run(const ChildSpec& spec) {
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.setup_error, "");
+  EXPECT_FALSE(r.timed_out);
+  return r;
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The entry lines of a trace (without their "at file:line" lines).
+std::vector<std::string> frame_names(const std::string& trace) {
+  std::vector<std::string> names;
+  static const std::regex entry(R"(^ *\d+: (.*)$)");
+  size_t start = 0;
+  while (start < trace.size()) {
+    size_t end = trace.find('\n', start);
+    if (end == std::string::npos) end = trace.size();
+    std::smatch m;
+    std::string line = trace.substr(start, end - start);
+    if (std::regex_match(line, m, entry)) names.push_back(m[1]);
+    start = end + 1;
+  }
+  return names;
+}
+
+bool any_name_has(const std::vector<std::string>& names, const std::string& part) {
+  for (const std::string& name : names) {
+    if (has(name, part)) return true;
+  }
+  return false;
+}
+
+TEST(StartRoutine, NormalReturnFlushesAndGivesZero) {
+  ChildResult r = run(scenario(L"normal"));
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, "pending");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(FatalReport, FailureGivesExactLinesAndStatus101) {
+  for (std::optional<std::u16string> value :
+       {std::optional<std::u16string>(), std::optional<std::u16string>(u"0")}) {
+    ChildResult r = run(scenario(L"fail", value));
+    EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+    EXPECT_EQ(r.err, line1("main", "scenario failure") + hint) << escaped(r.err);
+    // Held output reaches its handle after the report, at exit.
+    EXPECT_EQ(r.out, "pending");
+  }
+}
+
+TEST(FatalReport, ComposedMessageAndOddTextsAppearUnchanged) {
+  ChildResult composed = run(scenario(L"fail-composed"));
+  EXPECT_EQ(composed.exit_status, 101u);
+  EXPECT_EQ(composed.err, line1("main", "composed 42 text") + hint)
+      << escaped(composed.err);
+
+  ChildResult odd = run(scenario(L"odd-texts"));
+  EXPECT_EQ(odd.exit_status, 101u);
+  EXPECT_EQ(odd.err,
+            line1("it's \"odd\"\nname", "a 'quoted' \"text\"\nsecond line") + hint)
+      << escaped(odd.err);
+}
+
+TEST(FatalReport, HintOnceAndUnnamedThread) {
+  ChildResult r = run(scenario(L"two-failures"));
+  EXPECT_EQ(r.exit_status, 101u);
+  EXPECT_EQ(r.err,
+            line1("<unnamed>", "first failure") + hint + line1("main", "second failure"))
+      << escaped(r.err);
+}
+
+struct StyleCase {
+  const char* label;
+  std::u16string value;
+  bool full;
+};
+
+void expect_trace(const ChildResult& r, bool full, const char* label) {
+  SCOPED_TRACE(label);
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+  const std::string head = line1("main", "scenario failure") + "stack backtrace:\n";
+  ASSERT_EQ(r.err.substr(0, head.size()), head) << escaped(r.err);
+  EXPECT_FALSE(has(r.err, hint));
+  std::string trace = r.err.substr(head.size());
+  const bool has_trailer = trace.size() >= trailer.size() &&
+                           trace.substr(trace.size() - trailer.size()) == trailer;
+  EXPECT_EQ(has_trailer, !full) << escaped(r.err);
+  std::vector<std::string> names = frame_names(trace);
+  EXPECT_TRUE(any_name_has(names, "frame_scenario_inner")) << escaped(r.err);
+  EXPECT_TRUE(any_name_has(names, "frame_scenario_outer")) << escaped(r.err);
+  EXPECT_TRUE(any_name_has(names, "frame_scenario::fail")) << escaped(r.err);
+  EXPECT_EQ(any_name_has(names, "run_main"), full) << escaped(r.err);
+  EXPECT_EQ(any_name_has(names, "__tavo_begin_short_backtrace"), full) << escaped(r.err);
+  EXPECT_EQ(any_name_has(names, "__tavo_end_short_backtrace"), full) << escaped(r.err);
+  EXPECT_EQ(any_name_has(names, "write_stack_trace"), full) << escaped(r.err);
+  if (!full) {
+    // The first frame shown is where the failure was raised from.
+    ASSERT_FALSE(names.empty());
+    EXPECT_TRUE(has(names.front(), "raise_fatal")) << escaped(r.err);
+    // The last one is the main routine: nothing of start-up.
+    EXPECT_TRUE(has(names.back(), "frame_scenario::fail")) << escaped(r.err);
+  } else {
+    bool entry_point = false;
+    for (const std::string& name : names) entry_point |= name == "main";
+    EXPECT_TRUE(entry_point) << escaped(r.err);
+  }
+  // Frames with line information name our sources.
+  EXPECT_TRUE(has(trace, "frame_scenarios.cpp:")) << escaped(r.err);
+}
+
+TEST(StackTrace, StyleFollowsTheVariableByteForByte) {
+  const StyleCase cases[] = {
+      {"full", u"full", true},
+      {"1", u"1", false},
+      {"empty", u"", false},
+      {"FULL", u"FULL", false},
+      {"yes", u"yes", false},
+      {"leading space", u" full", false},
+      {"full + space", u"full ", false},
+  };
+  for (const StyleCase& c : cases) {
+    expect_trace(run(scenario(L"fail", c.value)), c.full, c.label);
+  }
+}
+
+TEST(StackTrace, UnpairedSurrogateInTheEnvironmentGivesShortTrace) {
+  ChildSpec spec = scenario(L"fail");
+  spec.env_changes.clear();
+  std::u16string block;
+  block += u"SystemRoot=C:\\windows";
+  block += u'\0';
+  block += u"TAVO_BACKTRACE=";
+  block += static_cast<char16_t>(0xD800);
+  block += u"full";
+  block += u'\0';
+  spec.raw_environment = block;
+  expect_trace(run(spec), false, "surrogate");
+}
+
+TEST(StackTrace, SecondFailureWhileUnwindingGetsFullTrace) {
+  ChildResult r = run(scenario(L"during-unwinding", u"0"));
+  EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, "");  // an abort: no exit clean-up
+  const std::string first = line1("main", "scenario failure");
+  const std::string expected_start = line1("main", "first failure") + hint +
+                                     line1("main", "failure while unwinding") +
+                                     "stack backtrace:\n";
+  ASSERT_EQ(r.err.substr(0, expected_start.size()), expected_start) << escaped(r.err);
+  std::string rest = r.err.substr(expected_start.size());
+  // The full trace of the second failure, without the short trace's note.
+  size_t next =
+      rest.find("thread 'main' panicked at 'panic in a function that cannot unwind'");
+  ASSERT_NE(next, std::string::npos) << escaped(r.err);
+  std::string second_trace = rest.substr(0, next);
+  EXPECT_FALSE(has(second_trace, trailer));
+  EXPECT_TRUE(any_name_has(frame_names(second_trace), "RaisesWhenDropped"))
+      << escaped(r.err);
+  EXPECT_TRUE(any_name_has(frame_names(second_trace), "run_main")) << escaped(r.err);
+  const std::string ending = "thread caused non-unwinding panic. aborting.\n";
+  ASSERT_GE(r.err.size(), ending.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
+}
+
+struct AbortCase {
+  const wchar_t* scenario;
+  std::string expected_err;  // exact, or a pattern when `pattern` is set
+  bool pattern;
+};
+
+TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
+  const AbortCase cases[] = {
+      {L"non-unwinding",
+       line1("main", "must not unwind") + hint +
+           "thread caused non-unwinding panic. aborting.\n",
+       false},
+      {L"failing-release",
+       line1("main", "released badly") + hint + line1("main", "payload release failed") +
+           "fatal runtime error: drop of the panic payload panicked\n",
+       false},
+      {L"raise-while-reporting", "thread panicked while processing panic. aborting.\n",
+       false},
+      {L"startup-handler-fails",
+       "thread '<unnamed>' panicked at 'failed to install exception handler', "
+       "[^\n]*run_main\\.cpp:[0-9]+:[0-9]+\n" +
+           std::regex_replace(hint, std::regex(R"([`=])"), R"(\$&)") +
+           "fatal runtime error: initialization or cleanup bug\n",
+       true},
+      {L"impossible-allocation", "memory allocation of 70368744177664 bytes failed\n",
+       false},
+  };
+  for (const AbortCase& c : cases) {
+    SCOPED_TRACE(escaped(std::u16string(c.scenario, c.scenario + wcslen(c.scenario))));
+    ChildResult r = run(scenario(c.scenario));
+    EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
+    EXPECT_EQ(r.out, "");
+    if (c.pattern) {
+      EXPECT_TRUE(std::regex_match(r.err, std::regex(c.expected_err))) << escaped(r.err);
+    } else {
+      EXPECT_EQ(r.err, c.expected_err) << escaped(r.err);
+    }
+  }
+}
+
+TEST(StartRoutine, OldSystemStartsSilently) {
+  ChildResult r = run(scenario(L"startup-old-system"));
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "guarantee 20480, kernel32 lookups 1\n");
+}
+
+TEST(FatalReport, MissingStandardErrorShowsNothingAndKeeps101) {
+  for (std::optional<std::u16string> value :
+       {std::optional<std::u16string>(), std::optional<std::u16string>(u"1")}) {
+    for (Output err : {Output::null(), Output::invalid()}) {
+      ChildSpec spec = scenario(L"fail", value);
+      spec.err = err;
+      ChildResult r = run(spec);
+      EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+      EXPECT_EQ(r.out, "pending");
+    }
+  }
+}
+
+TEST(StackTrace, HundredFramesAreQuick) {
+  // Not a timed test: the figure goes to the log.
+  ChildSpec spec = scenario(L"fail-deep", u"full");
+  auto start = std::chrono::steady_clock::now();
+  ChildResult r = run(spec);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  ChildResult plain = run(scenario(L"fail-deep", u"0"));
+  auto plain_elapsed = std::chrono::steady_clock::now() - start - elapsed;
+  EXPECT_EQ(r.exit_status, 101u);
+  size_t depth = 0;
+  for (const std::string& name : frame_names(r.err))
+    depth += has(name, "frame_scenario_descend");
+  EXPECT_GE(depth, 98u) << escaped(r.err);
+  std::printf(
+      "run with a %zu-frame full trace: %lld ms; without a trace: %lld ms\n",
+      frame_names(r.err).size(),
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()),
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(plain_elapsed).count()));
+}
+
+}  // namespace
+}  // namespace tavo::harness
