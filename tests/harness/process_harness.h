@@ -128,9 +128,15 @@ struct ChildResult {
 // Runs a child to its end (or timeout) and reports what it did.
 ChildResult run_child(const ChildSpec& spec);
 
-// A child running in a headless console, driven step by step. Only one
-// console session may exist per process at a time (the harness must attach
-// to the console to type and read); others wait for it.
+// A child running in a headless console, driven step by step.
+//
+// The console belongs to a small host program (tavo_console_host.exe, built
+// beside every test program) started without a window; the harness attaches
+// to it, opens CONIN$ and CONOUT$ and gives them to the child as the handles
+// marked console, while the other handles stay exactly as chosen (NULL
+// included). The screen therefore outlives a child that ends at once. Only
+// one console session may exist per process at a time (a process attaches
+// to one console); a second one waits until the first has ended.
 class ConsoleSession {
  public:
   explicit ConsoleSession(const ChildSpec& spec);  // starts the child
