@@ -15,7 +15,11 @@ constinit std::atomic<bool> writing_abort_line{false};
 
 }  // namespace
 
-void abort_process() { sys::platform().fail_fast(sys::fast_fail_fatal_app_exit); }
+void abort_process() {
+  sys::platform().fail_fast(sys::fast_fail_fatal_app_exit);
+  // Not reached; GCC does not carry [[noreturn]] through a virtual call.
+  __builtin_trap();
+}
 
 void abort_with_line(std::string_view line) {
   if (!writing_abort_line.exchange(true, std::memory_order_acq_rel)) {

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#if !defined(__clang__)
+#include <source_location>
+#endif
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -23,11 +26,18 @@ struct SourcePosition {
   bool write_to(Formatter& out) const;
 };
 
-// The position of the expression where it is written.
+// The position of the expression where it is written. GCC has no
+// __builtin_COLUMN; its std::source_location gives the column instead (clang
+// 14 has no working std::source_location).
+#if defined(__clang__)
+#define TAVO_COLUMN() __builtin_COLUMN()
+#else
+#define TAVO_COLUMN() std::source_location::current().column()
+#endif
 #define TAVO_HERE                                                \
   (::tavo::SourcePosition{__builtin_FILE(),                      \
                           static_cast<uint32_t>(__builtin_LINE()), \
-                          static_cast<uint32_t>(__builtin_COLUMN())})
+                          static_cast<uint32_t>(TAVO_COLUMN())})
 
 // The message of a fatal failure: one literal text, or a format (pieces and
 // arguments) that is composed once, when the report first needs it. The
