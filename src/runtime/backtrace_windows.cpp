@@ -1,5 +1,7 @@
-// Stack traces through the platform's debug help library, which is loaded
-// from the system directory on first use; nothing links against it.
+// Stack traces: the stack is unwound in-process with the unwind data of the
+// images (fast, no system round trips); names and source lines come from the
+// platform's debug help library, loaded from the system directory on first
+// use, with nothing linked against it.
 #include <cxxabi.h>
 
 #include <cstdlib>
@@ -18,22 +20,23 @@ namespace {
 constexpr uint32_t load_library_search_system32 = 0x800;
 // A short trace visits at most this many frames after the first.
 constexpr unsigned short_frame_limit = 100;
+// A full trace stops here too, in case a damaged stack never ends.
+constexpr unsigned full_frame_limit = 4096;
 constexpr uint32_t max_name_length = 1024;
+constexpr unsigned max_modules = 64;
 
 constexpr std::string_view begin_marker = "__tavo_begin_short_backtrace";
 constexpr std::string_view end_marker = "__tavo_end_short_backtrace";
 
 // Two traces never interleave; the library state below is touched only
-// under this lock (dbghelp itself is not safe for concurrent use either).
+// under this lock (the library itself is not safe for concurrent use).
 constinit sys::SrwLock trace_lock;
 
 struct DebugHelp {
   decltype(&SymGetOptions) get_options = nullptr;
   decltype(&SymSetOptions) set_options = nullptr;
   decltype(&SymInitialize) initialize = nullptr;
-  decltype(&StackWalk64) stack_walk = nullptr;
-  decltype(&SymFunctionTableAccess64) function_table_access = nullptr;
-  decltype(&SymGetModuleBase64) get_module_base = nullptr;
+  decltype(&SymLoadModuleExW) load_module = nullptr;
   decltype(&SymFromAddr) from_address = nullptr;
   decltype(&SymGetLineFromAddr64) line_from_address = nullptr;
 };
@@ -41,6 +44,9 @@ struct DebugHelp {
 constinit bool library_tried = false;
 constinit bool library_ready = false;
 constinit DebugHelp library;
+// The images whose symbols have been asked for (loaded or not).
+constinit uint64_t module_bases[max_modules] = {};
+constinit unsigned module_count = 0;
 
 template <class F>
 bool find(sys::Module module, const char* name, F& function) {
@@ -64,21 +70,81 @@ bool prepare_library() {
   if (!find(module, "SymGetOptions", found.get_options) ||
       !find(module, "SymSetOptions", found.set_options) ||
       !find(module, "SymInitialize", found.initialize) ||
-      !find(module, "StackWalk64", found.stack_walk) ||
-      !find(module, "SymFunctionTableAccess64", found.function_table_access) ||
-      !find(module, "SymGetModuleBase64", found.get_module_base) ||
+      !find(module, "SymLoadModuleExW", found.load_module) ||
       !find(module, "SymFromAddr", found.from_address) ||
       !find(module, "SymGetLineFromAddr64", found.line_from_address)) {
     return false;
   }
-  found.set_options(found.get_options() | SYMOPT_UNDNAME | SYMOPT_LOAD_LINES |
-                    SYMOPT_DEFERRED_LOADS);
-  if (!found.initialize(os.get_current_process(), nullptr, TRUE)) {
+  found.set_options((found.get_options() | SYMOPT_UNDNAME | SYMOPT_LOAD_LINES) &
+                    ~static_cast<DWORD>(SYMOPT_DEFERRED_LOADS));
+  // No module list up front: only the images that a trace passes through
+  // are loaded, when it first does.
+  if (!found.initialize(os.get_current_process(), nullptr, FALSE)) {
     return false;
   }
   library = found;
   library_ready = true;
   return true;
+}
+
+// Makes sure that the library has the symbols of the image at `base` (this
+// program's own image: the only one whose debug information is read).
+void load_module(HANDLE process, uint64_t base) {
+  for (unsigned i = 0; i < module_count; ++i) {
+    if (module_bases[i] == base) {
+      return;
+    }
+  }
+  if (module_count == max_modules) {
+    return;
+  }
+  module_bases[module_count++] = base;
+  char16_t path[MAX_PATH + 1];
+  const uint32_t length = sys::platform().get_module_file_name_w(
+      reinterpret_cast<sys::Module>(base), path, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) {
+    return;
+  }
+  (void)library.load_module(process, nullptr, reinterpret_cast<const wchar_t*>(path),
+                            nullptr, base, 0, nullptr, 0);
+}
+
+// The exported name of the function that starts at `function_rva` in the
+// mapped image at `base`, if it has one. System libraries are named this
+// way: their exports are what names them anyway, and reading their debug
+// information (where there is any) costs far more than the whole trace.
+std::string_view exported_name(uint64_t base, uint32_t function_rva) {
+  const auto* image = reinterpret_cast<const unsigned char*>(base);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE) {
+    return {};
+  }
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE ||
+      nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
+      nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_EXPORT) {
+    return {};
+  }
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (directory.VirtualAddress == 0 || directory.Size == 0) {
+    return {};
+  }
+  const auto* exports =
+      reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(image + directory.VirtualAddress);
+  const auto* functions =
+      reinterpret_cast<const DWORD*>(image + exports->AddressOfFunctions);
+  const auto* names = reinterpret_cast<const DWORD*>(image + exports->AddressOfNames);
+  const auto* ordinals =
+      reinterpret_cast<const WORD*>(image + exports->AddressOfNameOrdinals);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    const WORD ordinal = ordinals[i];
+    if (ordinal < exports->NumberOfFunctions && functions[ordinal] == function_rva) {
+      const char* name = reinterpret_cast<const char*>(image + names[i]);
+      return std::string_view(name, strnlen(name, max_name_length));
+    }
+  }
+  return {};
 }
 
 // A symbol name in readable form: names the compiler mangled are demangled
@@ -142,67 +208,78 @@ bool write_frames(TextSink& sink, bool full) {
   }
   sys::Platform& os = sys::platform();
   HANDLE process = os.get_current_process();
-  HANDLE thread = os.get_current_thread();
+
+  uint64_t own_base = 0;
+  (void)os.rtl_lookup_function_entry(reinterpret_cast<uint64_t>(&write_frames),
+                                     &own_base);
 
   CONTEXT context;
   std::memset(&context, 0, sizeof context);
   os.rtl_capture_context(&context);
-  STACKFRAME64 frame;
-  std::memset(&frame, 0, sizeof frame);
-  frame.AddrPC.Offset = context.Rip;
-  frame.AddrPC.Mode = AddrModeFlat;
-  frame.AddrStack.Offset = context.Rsp;
-  frame.AddrStack.Mode = AddrModeFlat;
-  frame.AddrFrame.Offset = context.Rbp;
-  frame.AddrFrame.Mode = AddrModeFlat;
 
   alignas(SYMBOL_INFO) char symbol_storage[sizeof(SYMBOL_INFO) + max_name_length];
   auto* symbol = reinterpret_cast<SYMBOL_INFO*>(symbol_storage);
 
   bool open = full;
   unsigned written = 0;
-  for (unsigned visited = 0;; ++visited) {
-    if (!full && visited > short_frame_limit) {
-      break;
-    }
-    if (!library.stack_walk(IMAGE_FILE_MACHINE_AMD64, process, thread, &frame, &context,
-                            nullptr, library.function_table_access,
-                            library.get_module_base, nullptr) ||
-        frame.AddrPC.Offset == 0) {
+  for (unsigned visited = 0; visited <= (full ? full_frame_limit : short_frame_limit);
+       ++visited) {
+    const uint64_t pc = context.Rip;
+    const uint64_t sp = context.Rsp;
+    if (pc == 0) {
       break;
     }
     // Every address here is a return address: the call that it follows is
     // one byte earlier, and may be the last instruction of its function.
-    const DWORD64 address = frame.AddrPC.Offset - 1;
+    const uint64_t address = pc - 1;
+    uint64_t base = 0;
+    void* function = os.rtl_lookup_function_entry(address, &base);
 
-    std::memset(symbol_storage, 0, sizeof symbol_storage);
-    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
-    symbol->MaxNameLen = max_name_length;
-    DWORD64 displacement = 0;
+    // Outside the window only the markers matter, and they are in this
+    // program's own image: frames elsewhere need no name then.
     std::string_view name;
-    if (library.from_address(process, address, &displacement, symbol)) {
-      name = std::string_view(symbol->Name, strnlen(symbol->Name, max_name_length - 1));
+    if (function != nullptr && base == own_base) {
+      load_module(process, base);
+      std::memset(symbol_storage, 0, sizeof symbol_storage);
+      symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+      symbol->MaxNameLen = max_name_length;
+      DWORD64 displacement = 0;
+      if (library.from_address(process, address, &displacement, symbol)) {
+        name = std::string_view(symbol->Name, strnlen(symbol->Name, max_name_length - 1));
+      }
+    } else if (function != nullptr && open) {
+      name = exported_name(base,
+                           static_cast<const RUNTIME_FUNCTION*>(function)->BeginAddress);
     }
 
-    if (!full) {
-      if (!name.empty()) {
-        if (name.find(begin_marker) != std::string_view::npos) {
-          open = false;
-          continue;
-        }
-        if (name.find(end_marker) != std::string_view::npos) {
-          open = true;
-          continue;
-        }
-      }
-      if (!open) {
-        continue;
+    bool write = open;
+    if (!full && !name.empty()) {
+      if (name.find(begin_marker) != std::string_view::npos) {
+        write = false;
+        open = false;
+      } else if (name.find(end_marker) != std::string_view::npos) {
+        write = false;
+        open = true;
       }
     }
-    if (!write_entry(sink, process, written, address, name)) {
-      return false;
+    if (write) {
+      if (!write_entry(sink, process, written, address, name)) {
+        return false;
+      }
+      ++written;
     }
-    ++written;
+
+    // On to the caller.
+    if (function != nullptr) {
+      os.rtl_virtual_unwind(base, pc, function, &context);
+    } else {
+      // A leaf function: the return address is on top of the stack.
+      std::memcpy(&context.Rip, reinterpret_cast<const void*>(sp), sizeof context.Rip);
+      context.Rsp = sp + 8;
+    }
+    if (context.Rsp <= sp) {
+      break;  // a damaged stack: it would never end
+    }
   }
   return true;
 }

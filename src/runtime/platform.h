@@ -118,6 +118,15 @@ class Platform {
   virtual Handle get_current_process() = 0;
   // RtlCaptureContext; `context` is a 16-byte aligned CONTEXT.
   virtual void rtl_capture_context(void* context) = 0;
+  // RtlLookupFunctionEntry without a history table: the RUNTIME_FUNCTION
+  // for `pc`, or null (a leaf function, or no image at that address).
+  virtual void* rtl_lookup_function_entry(uint64_t pc, uint64_t* image_base) = 0;
+  // RtlVirtualUnwind with UNW_FLAG_NHANDLER: turns `context` (a CONTEXT at
+  // `pc` inside the function of `function_entry`) into its caller's.
+  virtual void rtl_virtual_unwind(uint64_t image_base, uint64_t pc,
+                                  void* function_entry, void* context) = 0;
+  virtual uint32_t get_module_file_name_w(Module module, char16_t* buffer,
+                                          uint32_t size) = 0;
 
   // HeapAlloc / HeapFree on the process heap (GetProcessHeap), no flags.
   virtual void* heap_alloc(size_t size) = 0;

@@ -114,6 +114,25 @@ class WindowsPlatform final : public Platform {
   void rtl_capture_context(void* context) override {
     RtlCaptureContext(static_cast<PCONTEXT>(context));
   }
+  void* rtl_lookup_function_entry(uint64_t pc, uint64_t* image_base) override {
+    DWORD64 base = 0;
+    PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(pc, &base, nullptr);
+    *image_base = base;
+    return entry;
+  }
+  void rtl_virtual_unwind(uint64_t image_base, uint64_t pc, void* function_entry,
+                          void* context) override {
+    void* handler_data = nullptr;
+    DWORD64 establisher_frame = 0;
+    (void)RtlVirtualUnwind(UNW_FLAG_NHANDLER, image_base, pc,
+                           static_cast<PRUNTIME_FUNCTION>(function_entry),
+                           static_cast<PCONTEXT>(context), &handler_data,
+                           &establisher_frame, nullptr);
+  }
+  uint32_t get_module_file_name_w(Module module, char16_t* buffer,
+                                  uint32_t size) override {
+    return GetModuleFileNameW(static_cast<HMODULE>(module), wide(buffer), size);
+  }
   void* heap_alloc(size_t size) override {
     return HeapAlloc(GetProcessHeap(), 0, size);
   }

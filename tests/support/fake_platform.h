@@ -84,6 +84,16 @@ class FakePlatform : public sys::Platform {
   void rtl_capture_context(void* context) override {
     real().rtl_capture_context(context);
   }
+  void* rtl_lookup_function_entry(uint64_t pc, uint64_t* image_base) override {
+    return real().rtl_lookup_function_entry(pc, image_base);
+  }
+  void rtl_virtual_unwind(uint64_t image_base, uint64_t pc, void* function_entry,
+                          void* context) override {
+    real().rtl_virtual_unwind(image_base, pc, function_entry, context);
+  }
+  uint32_t get_module_file_name_w(Module module, char16_t* buffer, uint32_t size) override {
+    return real().get_module_file_name_w(module, buffer, size);
+  }
   void* heap_alloc(size_t size) override { return real().heap_alloc(size); }
   bool heap_free(void* block) override { return real().heap_free(block); }
   uint64_t commit_limit() override { return real().commit_limit(); }
