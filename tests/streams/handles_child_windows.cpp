@@ -6,6 +6,10 @@
 //                   then é as two writes, then U+1F600 as 3+1 bytes and "\n"
 //   pending-write   a standard-output write whose NtWriteFile stays pending
 //   pending-read    a standard-input read whose NtReadFile stays pending
+//   pending-all     a standard-output write that stays pending while
+//                   standard error never completes a write either
+//   conversion-fails  a console write whose MultiByteToWideChar returns 0,
+//                   run as the main routine of the start routine
 // The write modes report on standard error "ok\n" or
 // "error <kind> <code>\n" (code -1 when the error has none). The console
 // mode ends with status 0 when every write succeeded, otherwise 10 plus the
@@ -14,6 +18,7 @@
 #include <optional>
 #include <string_view>
 
+#include "runtime/run_main.h"
 #include "streams/formatted_write.h"
 #include "streams/std_handles.h"
 #include "support/fake_platform.h"
@@ -52,9 +57,12 @@ int write_console_pieces() {
 // the wait; everything else (standard error included) is real.
 struct NeverCompletes final : testing::FakePlatform {
   sys::Handle target = nullptr;
+  sys::Handle also = nullptr;  // a second handle whose writes stay pending
   sys::NtStatus nt_write_file(sys::Handle h, sys::IoStatusBlock* block, const void* bytes,
                               uint32_t length) override {
-    if (h != target) return FakePlatform::nt_write_file(h, block, bytes, length);
+    if (h != target && h != also) {
+      return FakePlatform::nt_write_file(h, block, bytes, length);
+    }
     return sys::status_pending;
   }
   sys::NtStatus nt_read_file(sys::Handle h, sys::IoStatusBlock* block, void* bytes,
@@ -63,18 +71,23 @@ struct NeverCompletes final : testing::FakePlatform {
     return sys::status_pending;
   }
   uint32_t wait_for_single_object(sys::Handle h, uint32_t ms) override {
-    if (h != target) return FakePlatform::wait_for_single_object(h, ms);
+    if (h != target && h != also) return FakePlatform::wait_for_single_object(h, ms);
     return 0;  // "signalled", yet the block was never filled in
   }
 };
 
-int stay_pending(bool write) {
+int stay_pending(bool write, bool stderr_too = false) {
   NeverCompletes fake;
   testing::ScopedPlatform use(fake);
   IoResult<sys::Handle> handle =
       lookup_std_handle(write ? sys::std_output_handle : sys::std_input_handle);
   if (!handle.ok()) return 2;
   fake.target = handle.value();
+  if (stderr_too) {
+    IoResult<sys::Handle> err = lookup_std_handle(sys::std_error_handle);
+    if (!err.ok()) return 2;
+    fake.also = err.value();
+  }
   char buffer[16] = "pending";
   if (write) {
     (void)sync_write(fake.target, buffer, 7);
@@ -82,6 +95,30 @@ int stay_pending(bool write) {
     (void)sync_read(fake.target, buffer, sizeof buffer);
   }
   return 3;  // not reached: the transfer above ends the process
+}
+
+// Standard output looks like a console whose text never converts.
+struct ConversionFails final : testing::FakePlatform {
+  sys::Handle console = nullptr;
+  bool get_console_mode(sys::Handle h, uint32_t* mode) override {
+    if (h == console) return true;
+    return FakePlatform::get_console_mode(h, mode);
+  }
+  int multi_byte_to_wide_char(uint32_t, uint32_t, const char*, int, char16_t*,
+                              int) override {
+    return 0;
+  }
+};
+
+ConversionFails conversion_fails;
+
+void write_through_failing_conversion() {
+  IoResult<sys::Handle> out = lookup_std_handle(sys::std_output_handle);
+  if (!out.ok()) return;
+  conversion_fails.console = out.value();
+  testing::ScopedPlatform use(conversion_fails);
+  PendingUtf8 pending;
+  (void)write_all_to_handle(sys::std_output_handle, "text", pending);
 }
 
 }  // namespace
@@ -102,5 +139,9 @@ int main(int argc, char** argv) {
   if (mode == "console") return write_console_pieces();
   if (mode == "pending-write") return stay_pending(true);
   if (mode == "pending-read") return stay_pending(false);
+  if (mode == "pending-all") return stay_pending(true, true);
+  if (mode == "conversion-fails") {
+    return static_cast<int>(run_main(write_through_failing_conversion, argc, argv, 0));
+  }
   return 101;
 }

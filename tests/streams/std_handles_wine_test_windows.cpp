@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "harness/process_harness.h"
@@ -179,6 +180,33 @@ TEST(StdHandlesWineTest, TransferStillPendingAfterTheWaitAborts) {
     EXPECT_EQ(r.err, line) << mode << " " << escaped(r.err);
     EXPECT_EQ(r.out, "");
   }
+}
+
+TEST(StdHandlesWineTest, AbortWhoseOwnLineCannotBeWrittenEndsWithoutIt) {
+  ChildResult r = run_helper("pending-all", Output::pipe());
+  ASSERT_EQ(r.setup_error, "");
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0xC0000409u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(StdHandlesWineTest, FailedConversionIsAFatalFailure) {
+  ChildSpec spec;
+  spec.program = harness::sibling_program(L"handles_child.exe");
+  spec.args = {L"conversion-fails"};
+  spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+  ChildResult r = harness::run_child(spec);
+  ASSERT_EQ(r.setup_error, "");
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+  const std::string head =
+      "thread 'main' panicked at 'Unexpected error in MultiByteToWideChar', ";
+  const std::string note =
+      "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
+  ASSERT_GT(r.err.size(), head.size() + note.size()) << escaped(r.err);
+  EXPECT_EQ(r.err.substr(0, head.size()), head) << escaped(r.err);
+  EXPECT_NE(r.err.find("std_handles.cpp:"), std::string::npos) << escaped(r.err);
+  EXPECT_EQ(r.err.substr(r.err.size() - note.size()), note) << escaped(r.err);
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace
