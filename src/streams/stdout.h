@@ -1,25 +1,92 @@
 // Standard output: a process-wide, line-buffered, locked stream.
+//
+//   print_to_stdout("You guessed: ", guess, "\n");
+//
+// A message is held together: its texts never interleave with another
+// thread's output. Text up to the last line feed reaches the handle before
+// the print returns; text after it waits (at most 1024 bytes) for a later
+// line feed, an overflow, or the exit step. A missing standard output is not
+// an error; any other failure to write is fatal.
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+#include <tuple>
+
+#include "errors/io_error.h"
 #include "runtime/fatal.h"
 #include "streams/formatted_write.h"
+#include "streams/line_writer.h"
+#include "streams/reentrant_lock.h"
+#include "streams/std_handles.h"
 
 namespace tavo {
 
+// The state behind standard output. The program has exactly one, made on
+// first use and never destroyed (see stdout_stream()); tests make their own
+// to start from a known state. Every platform write goes to standard output.
+class StdoutStream {
+ public:
+  // The usual capacity of the line buffer.
+  static constexpr size_t buffer_capacity = 1024;
+
+  // Allocates the buffer (`capacity` bytes, none for 0) once, here. A failed
+  // allocation ends the process.
+  explicit StdoutStream(size_t capacity);
+  StdoutStream(const StdoutStream&) = delete;
+  StdoutStream& operator=(const StdoutStream&) = delete;
+  // The process-wide stream is never destroyed; a test's stream may be, and
+  // then gives its buffer back.
+  ~StdoutStream();
+
+  // Writes one message under the lock. Returns the error that stopped it.
+  IoResult<void> write_message(const FatalMessage& message);
+
+  // The exit step for an existing stream: writes out what is held unless
+  // another thread holds the lock or a write never returned, then makes the
+  // stream unbuffered. Errors are dropped.
+  void exit_flush();
+
+  // For tests: what the buffer holds and its capacity. Call without another
+  // thread printing.
+  std::string_view buffered() const { return writer_.buffered(); }
+  size_t capacity() const { return writer_.capacity(); }
+
+ private:
+  class Raw;
+  class Hold;
+
+  char* storage_;
+  ReentrantLock lock_;
+  LineWriter writer_;
+  PendingUtf8 pending_;
+};
+
+// The process's standard output stream, created with the usual buffer on
+// first use.
+StdoutStream& stdout_stream();
+
 namespace detail {
-// Writes one formatted message to standard output under the stream's lock;
-// on failure raises "failed printing to stdout: {error}" at `position`.
+// Writes one formatted message to standard output; a failure raises
+// "failed printing to stdout: {error}" at a place in the stream's code.
 void print_message(const FatalMessage& message);
 }  // namespace detail
 
-// Prints the pieces and arguments as one message (see formatted_write.h).
-// A missing standard output is not an error; any other failure is fatal.
+// Prints the pieces and arguments as one message; the arguments are those of
+// the formatted write (strings, integers, objects with write_to).
 template <class... Args>
-void print_to_stdout(const Args&... args);
+void print_to_stdout(const Args&... args) {
+  const std::tuple<const Args&...> pieces(args...);
+  detail::print_message(FatalMessage(&pieces, [](const void* context, Formatter& out) {
+    return std::apply([&out](const Args&... a) { return write_args(out, a...); },
+                      *static_cast<const std::tuple<const Args&...>*>(context));
+  }));
+}
 
 // The exit step: writes out what standard output still holds and makes the
 // stream unbuffered for the rest of the process. Called once, by the start
-// routine, after the main routine has ended.
+// routine, after the main routine has ended. Never fails and never waits for
+// another thread.
 void exit_flush();
 
 }  // namespace tavo

@@ -1,0 +1,177 @@
+// A program that the standard-output end-to-end tests start. It runs one
+// scenario, named by its first argument, as the main routine of the start
+// routine, so that the exit step and the fatal report run as in the product.
+//
+//   held             prints a line, then text without a line feed; returns
+//   held-then-fatal  standard error is sent to standard output's handle (so
+//                    the order of the two shows in one pipe); prints text
+//                    without a line feed, then raises a fatal failure
+//   held-then-abort  prints text without a line feed, then aborts
+//   print            prints "Guess the numberl!\n" (the test picks the handle)
+//   zero-direct      standard output takes 0 bytes per write; prints a line
+//   zero-flush       the same; prints text, then a line feed
+//   mixed            prints lines, held text and a large text, then returns
+//   exit-first       runs the exit step before any print, prints text
+//                    without a line feed, then aborts
+//   other-holds      another thread stays inside a print while the main
+//                    routine returns
+//   threads          8 threads print 2000 multi-piece lines each
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/abort.h"
+#include "runtime/fatal.h"
+#include "runtime/platform.h"
+#include "runtime/run_main.h"
+#include "streams/stdout.h"
+#include "support/fake_platform.h"
+
+namespace {
+
+using tavo::print_to_stdout;
+
+// Standard error written to the standard output handle.
+class ErrorsToStdout final : public tavo::testing::FakePlatform {
+ public:
+  Handle get_std_handle(int32_t id) override {
+    return FakePlatform::get_std_handle(
+        id == tavo::sys::std_error_handle ? tavo::sys::std_output_handle : id);
+  }
+};
+
+// Standard output takes nothing: every write reports success and 0 bytes.
+class StdoutTakesNothing final : public tavo::testing::FakePlatform {
+ public:
+  NtStatus nt_write_file(Handle handle, tavo::sys::IoStatusBlock* block,
+                         const void* bytes, uint32_t length) override {
+    if (handle == FakePlatform::get_std_handle(tavo::sys::std_output_handle)) {
+      block->status = 0;
+      block->information = 0;
+      return 0;
+    }
+    return FakePlatform::nt_write_file(handle, block, bytes, length);
+  }
+};
+
+ErrorsToStdout errors_to_stdout;
+StdoutTakesNothing stdout_takes_nothing;
+
+// Never set: the thread that waits for it stays inside its print.
+tavo::sys::SrwLock never_released;
+
+struct WaitForever {
+  bool write_to(tavo::Formatter& out) const {
+    static_cast<void>(out.write_str("never "));
+    never_released.lock_exclusive();  // held by the main routine forever
+    return true;
+  }
+};
+
+void held() {
+  print_to_stdout("Guess the numberl!\n");
+  print_to_stdout("Please input your guess: ");
+}
+
+void held_then_fatal() {
+  print_to_stdout("held before the failure");
+  tavo::raise_fatal("the scenario fails", TAVO_HERE);
+}
+
+void held_then_abort() {
+  print_to_stdout("held before the abort");
+  tavo::abort_process();
+}
+
+void print() { print_to_stdout("Guess the numberl!\n"); }
+
+void zero_flush() {
+  print_to_stdout("held");
+  print_to_stdout("\n");
+}
+
+void mixed() {
+  print_to_stdout("Guess the numberl!\n");
+  print_to_stdout("held ");
+  print_to_stdout(std::string(3000, 'x'));
+  print_to_stdout("You guessed: ", "42\n", "\n");
+  print_to_stdout("held at exit");
+}
+
+void exit_first() {
+  tavo::exit_flush();
+  print_to_stdout("written at once");
+  tavo::abort_process();
+}
+
+void other_holds() {
+  print_to_stdout("held by main ");
+  never_released.lock_exclusive();
+  std::atomic<bool> inside{false};
+  std::thread holder([&inside] {
+    struct Mark {
+      std::atomic<bool>* inside;
+      bool write_to(tavo::Formatter& out) const {
+        inside->store(true);
+        return out.write_str("holder ");
+      }
+    };
+    print_to_stdout(Mark{&inside}, WaitForever{}, "\n");
+  });
+  holder.detach();
+  while (!inside.load()) {
+    std::this_thread::yield();
+  }
+}
+
+void threads() {
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 8; ++t) {
+    workers.emplace_back([t] {
+      for (int m = 0; m < 2000; ++m) {
+        print_to_stdout("thread ", t, " message ", m, " end\n");
+      }
+    });
+  }
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+}
+
+struct Scenario {
+  const char* name;
+  void (*routine)();
+  tavo::sys::Platform* platform;
+};
+
+const Scenario scenarios[] = {
+    {"held", held, nullptr},
+    {"held-then-fatal", held_then_fatal, &errors_to_stdout},
+    {"held-then-abort", held_then_abort, nullptr},
+    {"print", print, nullptr},
+    {"zero-direct", print, &stdout_takes_nothing},
+    {"zero-flush", zero_flush, &stdout_takes_nothing},
+    {"mixed", mixed, nullptr},
+    {"exit-first", exit_first, nullptr},
+    {"other-holds", other_holds, nullptr},
+    {"threads", threads, nullptr},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    return 2;
+  }
+  for (const Scenario& scenario : scenarios) {
+    if (std::strcmp(argv[1], scenario.name) == 0) {
+      if (scenario.platform != nullptr) {
+        tavo::sys::set_platform(scenario.platform);
+      }
+      return static_cast<int>(tavo::run_main(scenario.routine, argc, argv, 0));
+    }
+  }
+  return 3;
+}

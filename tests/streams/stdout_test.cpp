@@ -1,0 +1,369 @@
+// Standard output through the platform seam: every write that reaches
+// NtWriteFile is recorded by a fake standard output handle.
+#include "streams/stdout.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "runtime/allocation.h"
+#include "support/fake_platform.h"
+
+namespace tavo {
+namespace {
+
+using testing::FakePlatform;
+using testing::ScopedPlatform;
+
+const sys::Handle fake_stdout = reinterpret_cast<sys::Handle>(uintptr_t{0x5100});
+constexpr sys::NtStatus status_disk_full = static_cast<sys::NtStatus>(0xC000007Fu);
+
+// What one NtWriteFile on the fake handle does; by default it takes all.
+struct WriteStep {
+  enum What { take, fail, throw_out } what = take;
+  size_t count = SIZE_MAX;  // bytes taken
+};
+
+// Standard output is a pipe-like handle whose writes are recorded; standard
+// output can also be made missing. Everything else goes to the real system.
+class RecordingStdout final : public FakePlatform {
+ public:
+  Handle get_std_handle(int32_t id) override {
+    if (id == sys::std_output_handle) {
+      return missing ? nullptr : fake_stdout;
+    }
+    return FakePlatform::get_std_handle(id);
+  }
+  bool get_console_mode(Handle handle, uint32_t* mode) override {
+    if (handle == fake_stdout) {
+      return false;
+    }
+    return FakePlatform::get_console_mode(handle, mode);
+  }
+  NtStatus nt_write_file(Handle handle, sys::IoStatusBlock* block, const void* bytes,
+                         uint32_t length) override {
+    if (handle != fake_stdout) {
+      return FakePlatform::nt_write_file(handle, block, bytes, length);
+    }
+    std::lock_guard<std::mutex> guard(mutex);
+    WriteStep step;
+    if (!script.empty()) {
+      step = script.front();
+      script.pop_front();
+    }
+    if (record) {
+      writes.emplace_back(static_cast<const char*>(bytes), length);
+    }
+    if (step.what == WriteStep::throw_out) {
+      throw std::runtime_error("write never returned");
+    }
+    const NtStatus status = step.what == WriteStep::fail ? status_disk_full : 0;
+    block->status = status;
+    block->information =
+        step.what == WriteStep::take ? std::min<size_t>(step.count, length) : 0;
+    return status;
+  }
+
+  std::vector<std::string> taken_writes() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return writes;
+  }
+
+  std::mutex mutex;
+  std::vector<std::string> writes;  // bytes offered, one entry per call
+  std::deque<WriteStep> script;
+  bool missing = false;
+  bool record = true;  // false: count nothing, allocate nothing
+};
+
+using Writes = std::vector<std::string>;
+
+// An argument whose text conversion runs a callback first.
+template <class F>
+struct Around {
+  F before;
+  std::string_view text;
+  bool write_to(Formatter& out) const {
+    before();
+    return out.write_str(text);
+  }
+};
+template <class F>
+Around<F> around(F before, std::string_view text) {
+  return {before, text};
+}
+
+class StringFormatter final : public Formatter {
+ public:
+  bool write_str(std::string_view piece) override {
+    text.append(piece);
+    return true;
+  }
+  std::string text;
+};
+
+std::string display_text(const IoError& error) {
+  StringFormatter out;
+  EXPECT_TRUE(error.write_display(out));
+  return out.text;
+}
+
+// The message of one text, for a test's own stream.
+FatalMessage text(std::string_view literal) { return FatalMessage(literal); }
+
+// One message of pieces and arguments into a test's own stream.
+template <class... Args>
+IoResult<void> write(StdoutStream& stream, const Args&... args) {
+  const std::tuple<const Args&...> pieces(args...);
+  return stream.write_message(
+      FatalMessage(&pieces, [](const void* context, Formatter& out) {
+        return std::apply([&out](const Args&... a) { return write_args(out, a...); },
+                          *static_cast<const std::tuple<const Args&...>*>(context));
+      }));
+}
+
+class StdoutTest : public ::testing::Test {
+ protected:
+  RecordingStdout fake;
+  ScopedPlatform use{fake};
+};
+
+// ---- The process-wide stream, through print_to_stdout ----
+
+TEST_F(StdoutTest, GreetingReachesTheHandleInOneWriteBeforeThePrintReturns) {
+  ASSERT_EQ(stdout_stream().buffered(), "");
+  print_to_stdout("Guess the numberl!\n");
+  EXPECT_EQ(fake.taken_writes(), Writes{"Guess the numberl!\n"});
+  EXPECT_EQ(stdout_stream().buffered(), "");
+}
+
+TEST_F(StdoutTest, EchoGoesOutInExactlyTwoWrites) {
+  const std::string guess = "42\n";
+  print_to_stdout("You guessed: ", guess, "\n");
+  EXPECT_EQ(fake.taken_writes(), (Writes{"You guessed: 42\n", "\n"}));
+}
+
+TEST_F(StdoutTest, TextWithoutLineFeedWaitsForTheNextLineFeed) {
+  print_to_stdout("Please input your guess: ");
+  print_to_stdout("");
+  EXPECT_EQ(fake.taken_writes(), Writes{});
+  EXPECT_EQ(stdout_stream().buffered(), "Please input your guess: ");
+  print_to_stdout(7, "\n");
+  EXPECT_EQ(fake.taken_writes(), Writes{"Please input your guess: 7\n"});
+}
+
+TEST_F(StdoutTest, MissingStandardOutputSwallowsEveryPrint) {
+  fake.missing = true;
+  print_to_stdout("Guess the numberl!\n");  // direct write of a line
+  print_to_stdout("held ");                 // buffered
+  print_to_stdout(std::string(3000, 'x'));  // flush, then an oversized write
+  print_to_stdout("more\n");                // flush
+  EXPECT_EQ(fake.taken_writes(), Writes{});
+  EXPECT_EQ(stdout_stream().buffered(), "");
+}
+
+TEST_F(StdoutTest, PrintFromInsideAnArgumentNestsAtThatPoint) {
+  print_to_stdout(
+      "outer ",
+      around([] { print_to_stdout("inner ", 1, "\n", "after inner "); }, "rest"), "\n");
+  EXPECT_EQ(fake.taken_writes(), (Writes{"outer inner 1\n", "after inner rest\n"}));
+}
+
+TEST_F(StdoutTest, ConcurrentMessagesArriveWholeAndInOrder) {
+  static constexpr int threads = 8;
+  static constexpr int messages = 10000;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([t] {
+      for (int m = 0; m < messages; ++m) {
+        print_to_stdout("thread ", t, " message ", m, " of ", messages, "\n");
+      }
+    });
+  }
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+  const Writes writes = fake.taken_writes();
+  ASSERT_EQ(writes.size(), size_t{threads * messages});
+  std::vector<int> next(threads, 0);
+  for (const std::string& line : writes) {
+    int t = -1;
+    int m = -1;
+    int total = -1;
+    char end = 0;
+    ASSERT_EQ(
+        std::sscanf(line.c_str(), "thread %d message %d of %d%c", &t, &m, &total, &end),
+        4)
+        << line;
+    ASSERT_TRUE(t >= 0 && t < threads) << line;
+    ASSERT_EQ(m, next[t]) << line;
+    ASSERT_EQ(line, "thread " + std::to_string(t) + " message " + std::to_string(m) +
+                        " of " + std::to_string(messages) + "\n");
+    ++next[t];
+  }
+}
+
+TEST_F(StdoutTest, PrintsAllocateNothing) {
+  // The counter must see an allocation, or the check below proves nothing.
+  const uint64_t before_probe = sys::allocation_count();
+  delete new int(1);
+  ASSERT_GT(sys::allocation_count(), before_probe) << "allocations are not counted";
+
+  const std::string guess = "42\n";
+  const std::string oversized(1500, 'x');
+  fake.record = false;
+  print_to_stdout("warm-up\n");
+  const uint64_t before = sys::allocation_count();
+  for (int i = 0; i < 100; ++i) {
+    print_to_stdout("Guess the numberl!\n");
+    print_to_stdout("You guessed: ", guess, "\n");
+    print_to_stdout("held ", i, " ");
+    print_to_stdout(std::string_view(guess), 18446744073709551615u, "\n");
+    print_to_stdout(oversized);
+  }
+  EXPECT_EQ(sys::allocation_count(), before);
+}
+
+// ---- A stream of the test's own, to reach the buffer limits and the exit
+// step without touching the process-wide one ----
+
+struct SizeCase {
+  const char* name;
+  std::vector<size_t> sizes;  // texts of that many bytes, no line feed
+  Writes expected_writes;
+  size_t expected_held;
+};
+
+class StdoutSizes : public StdoutTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(StdoutSizes, BufferLimit) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < GetParam().sizes.size(); ++i) {
+    texts.emplace_back(GetParam().sizes[i], static_cast<char>('a' + i));
+    ASSERT_TRUE(stream.write_message(text(texts.back())).ok());
+  }
+  EXPECT_EQ(fake.taken_writes(), GetParam().expected_writes);
+  EXPECT_EQ(stream.buffered().size(), GetParam().expected_held);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stdout, StdoutSizes,
+    ::testing::Values(SizeCase{"1023_held", {1023}, {}, 1023},
+                      SizeCase{"1024_direct", {1024}, {std::string(1024, 'a')}, 0},
+                      SizeCase{
+                          "100_then_1000", {100, 1000}, {std::string(100, 'a')}, 1000},
+                      SizeCase{"100_then_924_fits", {100, 924}, {}, 1024}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StdoutTest, HandleThatTakesNothingFailsWithTheRightMessage) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  fake.script = {{WriteStep::take, 0}};
+  IoResult<void> direct = stream.write_message(text("line\n"));
+  ASSERT_FALSE(direct.ok());
+  EXPECT_EQ(direct.error().kind(), IoErrorKind::WriteZero);
+  EXPECT_EQ(display_text(direct.error()), "failed to write whole buffer");
+
+  ASSERT_TRUE(stream.write_message(text("held")).ok());
+  fake.script = {{WriteStep::take, 0}};
+  IoResult<void> flushed = stream.write_message(text("\n"));
+  ASSERT_FALSE(flushed.ok());
+  EXPECT_EQ(display_text(flushed.error()), "failed to write the buffered data");
+}
+
+TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffered) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(stream.write_message(text("abcdefgh")).ok());
+  fake.script = {{WriteStep::take, 3}, {WriteStep::fail}};
+  IoResult<void> failed = stream.write_message(text("\n"));
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(stream.buffered(), "defgh\n");
+
+  stream.exit_flush();
+  EXPECT_EQ(fake.taken_writes(), (Writes{"abcdefgh\n", "defgh\n", "defgh\n"}));
+  EXPECT_EQ(stream.capacity(), 0u);
+  EXPECT_EQ(stream.buffered(), "");
+
+  // From now on every text is written at once, on its own.
+  fake.writes.clear();
+  ASSERT_TRUE(stream.write_message(text("no line feed")).ok());
+  EXPECT_EQ(fake.taken_writes(), Writes{"no line feed"});
+}
+
+TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(stream.write_message(text("held")).ok());
+  fake.script = {{WriteStep::fail}};
+  stream.exit_flush();  // must not raise
+  EXPECT_EQ(fake.taken_writes(), Writes{"held"});
+  EXPECT_EQ(stream.capacity(), 0u);
+}
+
+TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(write(stream, "held by main ").ok());
+  std::atomic<bool> inside{false};
+  std::atomic<bool> release{false};
+  std::thread holder([&] {
+    auto wait_inside = [&] {
+      inside.store(true);
+      while (!release.load()) {
+        std::this_thread::yield();
+      }
+    };
+    EXPECT_TRUE(write(stream, "holder ", around(wait_inside, "done\n")).ok());
+  });
+  while (!inside.load()) {
+    std::this_thread::yield();
+  }
+  stream.exit_flush();  // must return without waiting
+  EXPECT_EQ(fake.taken_writes(), Writes{});
+  EXPECT_EQ(stream.capacity(), StdoutStream::buffer_capacity);
+  release.store(true);
+  holder.join();
+  // The holder's message completed under the unchanged, buffered rules.
+  EXPECT_EQ(fake.taken_writes(), Writes{"held by main holder done\n"});
+}
+
+TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(
+      write(stream, "before ", around([&] { stream.exit_flush(); }, "after")).ok());
+  EXPECT_EQ(fake.taken_writes(), (Writes{"before ", "after"}));
+  EXPECT_EQ(stream.capacity(), 0u);
+}
+
+TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(stream.write_message(text("held")).ok());
+  fake.script = {{WriteStep::throw_out}};
+  EXPECT_THROW((void)stream.write_message(text("\n")), std::runtime_error);
+  stream.exit_flush();  // the lock was released by the unwinding
+  EXPECT_EQ(fake.taken_writes(), Writes{"held\n"});
+  EXPECT_EQ(stream.capacity(), 0u);
+  ASSERT_TRUE(stream.write_message(text("x")).ok());
+  EXPECT_EQ(fake.taken_writes(), (Writes{"held\n", "x"}));
+}
+
+TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(stream.write_message(text("held")).ok());
+  fake.missing = true;
+  ASSERT_TRUE(stream.write_message(text(" and a line\n")).ok());
+  EXPECT_EQ(stream.buffered(), "");
+  fake.missing = false;
+  ASSERT_TRUE(stream.write_message(text("next\n")).ok());
+  EXPECT_EQ(fake.taken_writes(), Writes{"next\n"});
+}
+
+}  // namespace
+}  // namespace tavo
