@@ -65,7 +65,10 @@ SetThreadDescription thread_description_function() {
 constinit std::atomic<bool> exit_cleanup_done{false};
 
 // Steps 1 to 4: handler, stack guarantee, thread description, thread record.
-void prepare_main_thread() {
+// Kept out of line: inlined into the start routine by GCC, a failure raised
+// here did not find the containment's handler under the platform's
+// unwinder.
+[[gnu::noinline]] void prepare_main_thread() {
   sys::Platform& os = sys::platform();
   if (os.add_vectored_exception_handler(0, &overflow_handler) == nullptr) {
     raise_fatal("failed to install exception handler", TAVO_HERE);
@@ -83,7 +86,7 @@ void prepare_main_thread() {
   set_current_thread_record(*main_record);
 }
 
-void exit_cleanup() {
+[[gnu::noinline]] void exit_cleanup() {
   if (!exit_cleanup_done.exchange(true, std::memory_order_acq_rel)) {
     exit_flush();
   }
