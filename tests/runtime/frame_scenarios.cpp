@@ -64,6 +64,23 @@ void fail_composed() {
   tavo::raise_fatal_format(here, "composed ", number, " text");
 }
 
+// An argument that counts how often the message is composed; the count is
+// printed when the start routine releases the payload.
+int compositions = 0;
+
+struct CountedPiece {
+  bool write_to(tavo::Formatter& out) const {
+    ++compositions;
+    return out.write_str("counted");
+  }
+};
+
+void compose_once() {
+  tavo::detail::set_payload_release_hook(
+      [] { tavo::print_to_stdout("composed ", compositions, " times\n"); });
+  tavo::raise_fatal_format(here, "a ", CountedPiece{}, " message");
+}
+
 void odd_texts() {
   tavo::name_current_thread("it's \"odd\"\nname");
   tavo::raise_fatal("a 'quoted' \"text\"\nsecond line", here);
@@ -168,6 +185,7 @@ void (*routine_for(std::string_view name))() {
       {"fail-deep", fail_deep},
       {"fail-composed", fail_composed},
       {"odd-texts", odd_texts},
+      {"compose-once", compose_once},
       {"two-failures", two_failures},
       {"during-unwinding", during_unwinding},
       {"non-unwinding", non_unwinding},

@@ -98,6 +98,16 @@ TEST(FatalReport, ComposedMessageAndOddTextsAppearUnchanged) {
       << escaped(odd.err);
 }
 
+TEST(FatalReport, MessageIsComposedOnceForReportAndPayload) {
+  for (std::optional<std::u16string> value :
+       {std::optional<std::u16string>(), std::optional<std::u16string>(u"full")}) {
+    ChildResult r = run(scenario(L"compose-once", value));
+    EXPECT_EQ(r.exit_status, 101u);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), line1("main", "a counted message"));
+    EXPECT_EQ(r.out, "composed 1 times\n");
+  }
+}
+
 TEST(FatalReport, HintOnceAndUnnamedThread) {
   ChildResult r = run(scenario(L"two-failures"));
   EXPECT_EQ(r.exit_status, 101u);
@@ -174,6 +184,19 @@ TEST(StackTrace, UnpairedSurrogateInTheEnvironmentGivesShortTrace) {
   expect_trace(run(spec), false, "surrogate");
 }
 
+TEST(StackTrace, ShortTraceVisitsAtMost101Frames) {
+  ChildResult r = run(scenario(L"fail-deep", u"1"));
+  EXPECT_EQ(r.exit_status, 101u);
+  std::vector<std::string> names = frame_names(r.err);
+  // The raising frames before the window opens count too, and the two
+  // markers are never written: fewer than 100 entries, all of the descent.
+  EXPECT_LE(names.size(), 99u);
+  EXPECT_GE(names.size(), 90u);
+  EXPECT_FALSE(any_name_has(names, "fail_deep")) << escaped(r.err);
+  EXPECT_TRUE(has(names.back(), "frame_scenario_descend")) << escaped(r.err);
+  EXPECT_TRUE(has(r.err, trailer));
+}
+
 TEST(StackTrace, SecondFailureWhileUnwindingGetsFullTrace) {
   ChildResult r = run(scenario(L"during-unwinding", u"0"));
   EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
@@ -248,7 +271,8 @@ TEST(StartRoutine, OldSystemStartsSilently) {
 TEST(FatalReport, MissingStandardErrorShowsNothingAndKeeps101) {
   for (std::optional<std::u16string> value :
        {std::optional<std::u16string>(), std::optional<std::u16string>(u"1")}) {
-    for (Output err : {Output::null(), Output::invalid()}) {
+    // Missing handles, and one on which every write fails.
+    for (Output err : {Output::null(), Output::invalid(), Output::closed_pipe()}) {
       ChildSpec spec = scenario(L"fail", value);
       spec.err = err;
       ChildResult r = run(spec);
