@@ -16,6 +16,7 @@
 //   other-holds      another thread stays inside a print while the main
 //                    routine returns
 //   threads          8 threads print 2000 multi-piece lines each
+//   no-memory        every request for 1024 bytes fails; prints a line
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -56,7 +57,16 @@ class StdoutTakesNothing final : public tavo::testing::FakePlatform {
   }
 };
 
+// No memory for a block of standard output's buffer size.
+class No1024Bytes final : public tavo::testing::FakePlatform {
+ public:
+  void* heap_alloc(size_t size) override {
+    return size == 1024 ? nullptr : FakePlatform::heap_alloc(size);
+  }
+};
+
 ErrorsToStdout errors_to_stdout;
+No1024Bytes no_1024_bytes;
 StdoutTakesNothing stdout_takes_nothing;
 
 // Never set: the thread that waits for it stays inside its print.
@@ -157,6 +167,7 @@ const Scenario scenarios[] = {
     {"exit-first", exit_first, nullptr},
     {"other-holds", other_holds, nullptr},
     {"threads", threads, nullptr},
+    {"no-memory", print, &no_1024_bytes},
 };
 
 }  // namespace

@@ -135,6 +135,13 @@ TEST(StdoutProcess, HandleThatTakesNothingIsAFatalPrintFailure) {
   }
 }
 
+TEST(StdoutProcess, BufferThatCannotBeAllocatedEndsTheProcess) {
+  ChildResult r = run_scenario(L"no-memory");
+  EXPECT_EQ(r.exit_status, status_fail_fast) << hex_status(r.exit_status);
+  EXPECT_EQ(r.err, "memory allocation of 1024 bytes failed\n");
+  EXPECT_EQ(r.out, "");
+}
+
 TEST(StdoutProcess, ThreadsPrintingToARealPipeNeverInterleave) {
   ChildResult r = run_scenario(L"threads");
   EXPECT_EQ(r.exit_status, 0u);
