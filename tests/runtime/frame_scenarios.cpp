@@ -99,9 +99,14 @@ void two_failures() {
   tavo::raise_fatal("second failure", here);
 }
 
+// Raises only when armed: a destructor that always raises is taken by GCC
+// for one that never returns, and its frames then lose their clean-ups.
 struct RaisesWhenDropped {
+  volatile bool armed = true;
   [[gnu::noinline]] ~RaisesWhenDropped() noexcept(false) {
-    tavo::raise_fatal("failure while unwinding", here);
+    if (armed) {
+      tavo::raise_fatal("failure while unwinding", here);
+    }
   }
 };
 
@@ -109,6 +114,24 @@ void during_unwinding() {
   hold_pending_output();
   RaisesWhenDropped guard;
   tavo::raise_fatal("first failure", here);
+}
+
+// A failure raised by a thread-local destructor, which the platform calls
+// when the thread ends: it must not travel on.
+struct RaisesAtThreadEnd {
+  bool armed = false;
+  ~RaisesAtThreadEnd() {
+    if (armed) {
+      tavo::raise_fatal("raised by a thread-local destructor", here);
+    }
+  }
+};
+
+thread_local RaisesAtThreadEnd at_thread_end;
+
+void thread_local_destructor() {
+  hold_pending_output();
+  std::thread([] { at_thread_end.armed = true; }).join();
 }
 
 void non_unwinding() {
@@ -189,6 +212,7 @@ void (*routine_for(std::string_view name))() {
       {"two-failures", two_failures},
       {"during-unwinding", during_unwinding},
       {"non-unwinding", non_unwinding},
+      {"thread-local-destructor", thread_local_destructor},
       {"failing-release", failing_release},
       {"raise-while-reporting", raise_while_reporting},
       {"overflow-main", overflow_main},

@@ -221,6 +221,28 @@ TEST(StackTrace, SecondFailureWhileUnwindingGetsFullTrace) {
   EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
 }
 
+TEST(Abort, FailureLeavingAThreadLocalDestructorCannotUnwind) {
+#ifdef __clang__
+  // Built with clang, the throw out of the thread-local destructor never
+  // reaches the terminate handler under Wine: the unwinder hangs inside the
+  // thread-exit callback. Known and open; the GCC build passes.
+  GTEST_SKIP() << "hangs in the unwinder when built with clang";
+#endif
+  ChildResult r = run(scenario(L"thread-local-destructor", u"0"));
+  EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, "");
+  const std::string start =
+      line1("<unnamed>", "raised by a thread-local destructor") + hint +
+      "thread '<unnamed>' panicked at 'panic in a function that cannot "
+      "unwind', ";
+  EXPECT_EQ(r.err.substr(0, start.size()), start) << escaped(r.err);
+  // Still the thread's second failure: a full trace, whatever the variable.
+  EXPECT_TRUE(has(r.err, "stack backtrace:\n")) << escaped(r.err);
+  const std::string ending = "thread caused non-unwinding panic. aborting.\n";
+  ASSERT_GE(r.err.size(), ending.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
+}
+
 struct AbortCase {
   const wchar_t* scenario;
   std::string expected_err;  // exact, or a pattern when `pattern` is set

@@ -134,7 +134,7 @@ TEST(TraceStyle, ReadOncePerProcess) {
   testing::ScopedPlatform use(env);
   detail::reset_trace_style_cache();
   EXPECT_EQ(trace_style(), TraceStyle::Full);
-  env.value = u"0";
+  env.present = false;  // a second read would now give Off
   EXPECT_EQ(trace_style(), TraceStyle::Full);
   EXPECT_EQ(env.calls, 1);
   detail::reset_trace_style_cache();
