@@ -1,0 +1,102 @@
+// Stack traces written in-process into a recording sink.
+#include "runtime/backtrace.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace tavo {
+namespace {
+
+const std::string trailer =
+    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
+    "backtrace.\n";
+
+// Keeps what it is given; fails every write from the `fail_from`th on.
+class RecordingSink final : public TextSink {
+ public:
+  explicit RecordingSink(int fail_from = -1) : fail_from_(fail_from) {}
+  IoResult<void> write_text(std::string_view text) override {
+    if (fail_from_ >= 0 && writes_ >= fail_from_) {
+      return IoError::from_os_code(232);
+    }
+    ++writes_;
+    text_.append(text);
+    return {};
+  }
+  const std::string& text() const { return text_; }
+  int writes() const { return writes_; }
+
+ private:
+  int fail_from_;
+  int writes_ = 0;
+  std::string text_;
+};
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
+volatile bool keep_descending = true;
+
+[[gnu::noinline]] void backtrace_test_descend(int depth, TextSink& sink, bool full) {
+  if (depth > 0 && keep_descending) {
+    backtrace_test_descend(depth - 1, sink, full);
+  } else {
+    write_stack_trace(sink, full);
+  }
+  asm volatile("");
+}
+
+TEST(Backtrace, FullTraceNamesEveryFrameQuickly) {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+  // The first trace in the process loads the library and this program's
+  // symbols; the figure goes to the log, not into an assertion.
+  RecordingSink warm_up;
+  const auto first = steady_clock::now();
+  backtrace_test_descend(1, warm_up, true);
+  const auto loading = steady_clock::now() - first;
+
+  RecordingSink sink;
+  const auto start = steady_clock::now();
+  backtrace_test_descend(100, sink, true);
+  const auto elapsed = steady_clock::now() - start;
+  EXPECT_EQ(sink.text().rfind("stack backtrace:\n", 0), 0u);
+  EXPECT_GE(count(sink.text(), "backtrace_test_descend"), 101u) << sink.text();
+  EXPECT_EQ(count(sink.text(), trailer), 0u);
+  EXPECT_GT(count(sink.text(), "backtrace_test.cpp:"), 100u);
+  std::printf(
+      "first trace (library and symbols loaded): %lld ms; full trace of %zu lines: %lld "
+      "ms\n",
+      static_cast<long long>(duration_cast<milliseconds>(loading).count()),
+      count(sink.text(), "\n"),
+      static_cast<long long>(duration_cast<milliseconds>(elapsed).count()));
+}
+
+TEST(Backtrace, ShortTraceOutsideARaiseShowsNoFrames) {
+  // No raise marker on the stack: the window never opens.
+  RecordingSink sink;
+  backtrace_test_descend(3, sink, false);
+  EXPECT_EQ(sink.text(), "stack backtrace:\n" + trailer);
+}
+
+TEST(Backtrace, FailedWritesEndTheTrace) {
+  RecordingSink header_fails(0);
+  backtrace_test_descend(3, header_fails, false);
+  EXPECT_EQ(header_fails.writes(), 0);
+
+  // A frame entry fails: no further entries and no trailer.
+  RecordingSink entry_fails(3);
+  backtrace_test_descend(3, entry_fails, true);
+  EXPECT_EQ(entry_fails.writes(), 3);
+}
+
+}  // namespace
+}  // namespace tavo
