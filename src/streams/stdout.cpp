@@ -1,7 +1,6 @@
 #include "streams/stdout.h"
 
 #include <new>
-#include <optional>
 
 #include "runtime/platform.h"
 
