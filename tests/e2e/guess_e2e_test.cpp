@@ -1,0 +1,395 @@
+// The guess program as a user or a parent process sees it: guess.exe started
+// with every kind of standard input, output and error, its bytes on both
+// streams compared exactly, and its full exit status.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "harness/process_harness.h"
+
+namespace tavo::harness {
+namespace {
+
+const std::string greeting = "Guess the numberl!\n";
+const std::string prompt = "Please input your guess.\n";
+const std::string read_failure =
+    "thread 'main' panicked at 'Failed to read line!: Error { kind: InvalidData, "
+    "message: "
+    "\"stream did not contain valid UTF-8\" }', main:11:10\n";
+const std::string hint =
+    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
+const std::string trailer =
+    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
+    "backtrace.\n";
+const std::string ill_formed = "4\xC3\x28\n";  // a lead byte without its continuation
+
+// Standard output of a run that read `line`.
+std::string dialogue(const std::string& line) {
+  return greeting + prompt + "You guessed: " + line + "\n";
+}
+
+// guess.exe with its input; the variable that switches traces on is removed
+// so that the caller's environment cannot change a report.
+ChildSpec guess(Input in) {
+  ChildSpec spec;
+  spec.program = sibling_program(L"guess.exe");
+  spec.in = std::move(in);
+  spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+  spec.timeout_ms = 30000;
+  return spec;
+}
+
+ChildResult run(const ChildSpec& spec) {
+  ChildResult r = run_child(spec);
+  EXPECT_EQ(r.setup_error, "");
+  EXPECT_FALSE(r.timed_out);
+  return r;
+}
+
+void expect_echo(const ChildResult& r, const std::string& line) {
+  EXPECT_EQ(r.out, dialogue(line)) << escaped(r.out);
+  EXPECT_EQ(r.err, "") << escaped(r.err);
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+}
+
+void expect_read_failure(const ChildResult& r) {
+  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+  EXPECT_EQ(r.err, read_failure + hint) << escaped(r.err);
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string long_line() {
+  std::string line;
+  for (int i = 0; i < 99999; ++i) line += static_cast<char>('a' + i % 26);
+  return line + "\n";
+}
+
+// ---------------------------------------------------------------- pipes and files
+
+struct EchoCase {
+  const char* name;
+  std::string input;
+  std::string echoed;
+};
+
+const std::vector<EchoCase>& echo_cases() {
+  static const std::vector<EchoCase> cases = {
+      {"one line", "42\n", "42\n"},
+      {"no line feed at the end", "abc", "abc"},
+      {"nothing at all", "", ""},
+      {"carriage return kept", "42\r\n", "42\r\n"},
+      {"only the first of several lines", "first\nsecond\nthird\n", "first\n"},
+      {"an empty first line", "\nsecond\n", "\n"},
+      {"a line far longer than the input buffer", long_line() + "next\n", long_line()},
+      {"non-ASCII text", "caf\xC3\xA9 \xF0\x9F\x98\x80\n",
+       "caf\xC3\xA9 \xF0\x9F\x98\x80\n"},
+      {"bad bytes after the first line are never read", "ok\n\xFF\xFE\n", "ok\n"},
+  };
+  return cases;
+}
+
+TEST(GuessPipe, EchoesTheFirstLineAsRead) {
+  for (const EchoCase& c : echo_cases()) {
+    SCOPED_TRACE(c.name);
+    expect_echo(run(guess(Input::bytes(c.input))), c.echoed);
+  }
+}
+
+TEST(GuessFile, BehavesLikeThePipe) {
+  for (const EchoCase& c : echo_cases()) {
+    SCOPED_TRACE(c.name);
+    expect_echo(run(guess(Input::file(c.input))), c.echoed);
+  }
+}
+
+TEST(GuessNoInput, EveryEmptyInputEchoesAnEmptyGuess) {
+  struct Case {
+    const char* name;
+    Input in;
+  };
+  const Case cases[] = {
+      {"empty pipe", Input::bytes("")},
+      {"pipe whose writer is already closed", Input::closed_pipe()},
+      {"NUL device", Input::nul()},
+      {"no standard input handle", Input::null()},
+      {"empty file", Input::file("")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expect_echo(run(guess(c.in)), "");
+  }
+}
+
+TEST(GuessArguments, AreAcceptedAndIgnored) {
+  ChildSpec spec = guess(Input::bytes("7\n"));
+  spec.args = {L"--help", L"-", L"one two", L""};
+  expect_echo(run(spec), "7\n");
+}
+
+// ---------------------------------------------------------------- invalid UTF-8
+
+TEST(GuessInvalidInput, PipeAndFileGiveTheReportAndStatus101) {
+  const std::string inputs[] = {ill_formed, "\xFF", "abc\xED\xA0\x80\n",
+                                "\xF0\x9F\x98\n"};  // cut short before its end
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(escaped(input));
+    expect_read_failure(run(guess(Input::bytes(input))));
+    expect_read_failure(run(guess(Input::file(input))));
+  }
+}
+
+// The entry lines of a trace ("  N: name"), without their location lines.
+std::vector<std::string> frame_names(const std::string& trace) {
+  static const std::regex entry(R"( *\d+: (.*))");
+  static const std::regex location(R"( +at .+:\d+)");
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start < trace.size()) {
+    size_t end = trace.find('\n', start);
+    EXPECT_NE(end, std::string::npos) << "unterminated line in the trace";
+    if (end == std::string::npos) break;
+    std::string line = trace.substr(start, end - start);
+    std::smatch m;
+    if (std::regex_match(line, m, entry))
+      names.push_back(m[1]);
+    else
+      EXPECT_TRUE(std::regex_match(line, location)) << "not a trace line: " << line;
+    start = end + 1;
+  }
+  return names;
+}
+
+bool any_name_has(const std::vector<std::string>& names, const std::string& part) {
+  for (const std::string& name : names) {
+    if (has(name, part)) return true;
+  }
+  return false;
+}
+
+// A report with a trace: line 1, the header, the frames, then the trailer
+// (short) or nothing (full); entries numbered from 0 in order.
+void expect_trace(const ChildResult& r, bool full) {
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+  const std::string head = read_failure + "stack backtrace:\n";
+  ASSERT_EQ(r.err.substr(0, head.size()), head) << escaped(r.err);
+  std::string trace = r.err.substr(head.size());
+  EXPECT_FALSE(has(trace, hint)) << escaped(r.err);
+  if (full) {
+    EXPECT_FALSE(has(trace, "note: ")) << escaped(r.err);
+  } else {
+    ASSERT_GE(trace.size(), trailer.size()) << escaped(r.err);
+    EXPECT_EQ(trace.substr(trace.size() - trailer.size()), trailer) << escaped(r.err);
+    trace.resize(trace.size() - trailer.size());
+  }
+
+  static const std::regex numbered(R"( *(\d+): .*)");
+  std::vector<std::string> names = frame_names(trace);
+  ASSERT_FALSE(names.empty()) << escaped(r.err);
+  unsigned expected_number = 0;
+  for (size_t start = 0; start < trace.size(); start = trace.find('\n', start) + 1) {
+    std::string line = trace.substr(start, trace.find('\n', start) - start);
+    std::smatch m;
+    if (!std::regex_match(line, m, numbered)) continue;
+    EXPECT_EQ(std::stoul(m[1]), expected_number) << line;
+    ++expected_number;
+  }
+
+  // The dialogue's routine is always there; start-up only in the full trace.
+  EXPECT_TRUE(any_name_has(names, "guess::main")) << escaped(r.err);
+  EXPECT_EQ(any_name_has(names, "run_main"), full) << escaped(r.err);
+  EXPECT_EQ(any_name_has(names, "__tavo_"), full) << escaped(r.err);
+  if (!full) {
+    // From the raise out to the dialogue's routine, nothing around it (the
+    // process entry, named main, included).
+    EXPECT_TRUE(has(names.front(), "raise_fatal")) << escaped(r.err);
+    EXPECT_TRUE(has(names.back(), "guess::main")) << escaped(r.err);
+    for (const std::string& name : names) EXPECT_NE(name, "main") << escaped(r.err);
+  }
+  // The dialogue's frame carries its place in our source.
+  EXPECT_TRUE(has(trace, "main.cpp:")) << escaped(r.err);
+}
+
+TEST(GuessBacktrace, VariableChoosesTheReport) {
+  struct Case {
+    const char* name;
+    std::optional<std::u16string> value;
+    enum { off, short_trace, full_trace } style;
+  };
+  const Case cases[] = {
+      {"unset", std::nullopt, Case::off},  {"0", u"0", Case::off},
+      {"1", u"1", Case::short_trace},      {"empty", u"", Case::short_trace},
+      {"yes", u"yes", Case::short_trace},  {"FULL", u"FULL", Case::short_trace},
+      {"full", u"full", Case::full_trace},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildSpec spec = guess(Input::bytes(ill_formed));
+    spec.env_changes = {{u"TAVO_BACKTRACE", c.value}};
+    ChildResult r = run(spec);
+    if (c.style == Case::off)
+      expect_read_failure(r);
+    else
+      expect_trace(r, c.style == Case::full_trace);
+  }
+}
+
+// ---------------------------------------------------------------- console
+
+TEST(GuessConsole, PromptIsOnScreenBeforeAnyKeyAndTheLineIsEchoed) {
+  ChildSpec spec = guess(Input::console());
+  spec.out = Output::console();
+  ConsoleSession session(spec);
+  ASSERT_TRUE(session.started()) << session.wait().setup_error;
+  ASSERT_TRUE(session.wait_for_screen(u"Please input your guess."))
+      << escaped(session.screen());
+  EXPECT_EQ(session.screen(), u"Guess the numberl!\nPlease input your guess.");
+  session.type(typed(u"42\r"));
+  ChildResult r = session.wait();
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.err, "") << escaped(r.err);
+  // The typed line stays where it was typed; the echo's CR LF ends its row
+  // and the final line feed leaves an empty row, trimmed from the screen.
+  EXPECT_EQ(r.screen,
+            u"Guess the numberl!\nPlease input your guess.\n42\nYou guessed: 42")
+      << escaped(r.screen);
+}
+
+TEST(GuessConsole, NonAsciiIsShownAsTyped) {
+  ChildSpec spec = guess(Input::console());
+  spec.out = Output::console();
+  ConsoleSession session(spec);
+  ASSERT_TRUE(session.started()) << session.wait().setup_error;
+  ASSERT_TRUE(session.wait_for_screen(u"Please input your guess."));
+  session.type(typed(u"\u00e9t\u00e9 \u00c0 \U0001F600\r"));
+  ChildResult r = session.wait();
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_TRUE(r.screen.ends_with(u"\nYou guessed: \u00e9t\u00e9 \u00c0 \U0001F600"))
+      << escaped(r.screen);
+}
+
+// The echo's bytes, with the console as standard input and a pipe as
+// standard output.
+TEST(GuessConsole, TypedLinesArriveWithTheirCarriageReturn) {
+  struct Case {
+    const char* name;
+    std::vector<KeyEvent> keys;
+    std::string echoed;
+  };
+  const Case cases[] = {
+      {"42 Enter", typed(u"42\r"), "42\r\n"},
+      {"accented letters", typed(u"\u00e9t\u00e9 \u00c0\u00ef\r"),
+       "\xC3\xA9t\xC3\xA9 \xC3\x80\xC3\xAF\r\n"},
+      {"outside the BMP", typed(u"\U0001F600x\r"), "\xF0\x9F\x98\x80x\r\n"},
+      {"Ctrl+Z first", {ctrl_z()}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildSpec spec = guess(Input::console());
+    spec.keys = c.keys;
+    expect_echo(run(spec), c.echoed);
+  }
+}
+
+// ---------------------------------------------------------------- standard output
+
+TEST(GuessStdout, MissingHandleIsSilentSuccessAndTheLineIsStillRead) {
+  // The reader stops at the line feed although the writer stays open...
+  ChildSpec spec = guess(Input::open_pipe("42\n"));
+  spec.out = Output::null();
+  ChildResult r = run(spec);
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "") << escaped(r.err);
+
+  // ... checks what it read ...
+  spec.in = Input::open_pipe(ill_formed);
+  r = run(spec);
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.err, read_failure + hint) << escaped(r.err);
+
+  // ... and waits for the rest of a line that has not ended yet.
+  spec.in = Input::open_pipe("42");
+  spec.timeout_ms = 2000;
+  r = run_child(spec);
+  EXPECT_EQ(r.setup_error, "");
+  EXPECT_TRUE(r.timed_out) << "ended without waiting for the line: "
+                           << hex_status(r.exit_status);
+}
+
+TEST(GuessStdout, FullDeviceGivesThePrintFailure) {
+  ChildSpec spec = guess(Input::bytes("42\n"));
+  spec.out = Output::full();
+  ChildResult r = run(spec);
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+  static const std::regex report(
+      "thread 'main' panicked at 'failed printing to stdout: Disk full\\. \\(os error "
+      "112\\)', [^\\n]+:[0-9]+:[0-9]+\\n");
+  const std::string first = r.err.substr(0, r.err.find('\n') + 1);
+  EXPECT_TRUE(std::regex_match(first, report)) << escaped(r.err);
+  EXPECT_EQ(r.err.substr(first.size()), hint) << escaped(r.err);
+}
+
+TEST(GuessStdout, FileGetsTheWholeDialogue) {
+  ChildSpec spec = guess(Input::bytes("42\n"));
+  spec.out = Output::file();
+  expect_echo(run(spec), "42\n");
+}
+
+// ---------------------------------------------------------------- standard error
+
+TEST(GuessStderr, MissingHandleHidesTheReportButNotTheStatus) {
+  ChildSpec spec = guess(Input::bytes(ill_formed));
+  spec.err = Output::null();
+  ChildResult r = run(spec);
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+  EXPECT_EQ(r.err, "");
+}
+
+// ---------------------------------------------------------------- another parent
+
+TEST(GuessUnderCmd, EchoPipedByTheCommandInterpreter) {
+  const char* comspec = std::getenv("ComSpec");
+  ASSERT_NE(comspec, nullptr);
+  const std::string interpreter = comspec;
+  const std::wstring program = sibling_program(L"guess.exe");
+  // A path with a space would need quotes of cmd's own inside the command.
+  ASSERT_EQ(program.find(L' '), std::wstring::npos);
+  struct Case {
+    std::wstring command;
+    std::string echoed;
+  };
+  // echo writes everything up to the bar, then CR LF; guess.exe keeps both.
+  const Case cases[] = {
+      {L"echo 42| " + program, "42\r\n"},
+      {L"echo 42 | " + program, "42 \r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(escaped(std::u16string(c.command.begin(), c.command.end())));
+    ChildSpec spec;
+    spec.program = std::wstring(interpreter.begin(), interpreter.end());
+    spec.args = {L"/c", c.command};
+    // Under Wine, a console program started by a parent without a console
+    // gets a new one, which cannot be made without a display: it then never
+    // runs, and cmd still ends with 0. The harness's headless console as
+    // cmd's (unused) standard input gives cmd a console that its children
+    // share; standard output and error stay pipes.
+    spec.in = Input::console();
+    spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+    spec.timeout_ms = 30000;
+    expect_echo(run(spec), c.echoed);
+  }
+}
+
+}  // namespace
+}  // namespace tavo::harness
