@@ -120,6 +120,7 @@ TEST(GuessNoInput, EveryEmptyInputEchoesAnEmptyGuess) {
       {"pipe whose writer is already closed", Input::closed_pipe()},
       {"NUL device", Input::nul()},
       {"no standard input handle", Input::null()},
+      {"an invalid handle value", Input::invalid()},
       {"empty file", Input::file("")},
   };
   for (const Case& c : cases) {
@@ -300,6 +301,23 @@ TEST(GuessConsole, TypedLinesArriveWithTheirCarriageReturn) {
   }
 }
 
+TEST(GuessConsole, LoneSurrogateGivesTheReportAndStatus101) {
+  ChildSpec spec = guess(Input::console());
+  std::u16string text = u"4";
+  text += char16_t{0xDC00};
+  text += u"2\r";
+  spec.keys = typed(text);
+  ChildResult r = run(spec);
+  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+  EXPECT_EQ(r.err,
+            "thread 'main' panicked at 'Failed to read line!: Error { kind: InvalidData, "
+            "message: \"Windows stdin in console mode does not support non-UTF-16 input; "
+            "encountered unpaired surrogate\" }', main:11:10\n" +
+                hint)
+      << escaped(r.err);
+  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+}
+
 // ---------------------------------------------------------------- standard output
 
 TEST(GuessStdout, MissingHandleIsSilentSuccessAndTheLineIsStillRead) {
@@ -326,6 +344,14 @@ TEST(GuessStdout, MissingHandleIsSilentSuccessAndTheLineIsStillRead) {
                            << hex_status(r.exit_status);
 }
 
+TEST(GuessStdout, InvalidHandleValueIsSilentSuccessToo) {
+  ChildSpec spec = guess(Input::bytes("42\n"));
+  spec.out = Output::invalid();
+  ChildResult r = run(spec);
+  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+  EXPECT_EQ(r.err, "") << escaped(r.err);
+}
+
 TEST(GuessStdout, FullDeviceGivesThePrintFailure) {
   ChildSpec spec = guess(Input::bytes("42\n"));
   spec.out = Output::full();
@@ -348,12 +374,15 @@ TEST(GuessStdout, FileGetsTheWholeDialogue) {
 // ---------------------------------------------------------------- standard error
 
 TEST(GuessStderr, MissingHandleHidesTheReportButNotTheStatus) {
-  ChildSpec spec = guess(Input::bytes(ill_formed));
-  spec.err = Output::null();
-  ChildResult r = run(spec);
-  EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
-  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
-  EXPECT_EQ(r.err, "");
+  for (Output err : {Output::null(), Output::invalid()}) {
+    SCOPED_TRACE(err.kind == Output::Kind::null ? "NULL" : "invalid handle value");
+    ChildSpec spec = guess(Input::bytes(ill_formed));
+    spec.err = err;
+    ChildResult r = run(spec);
+    EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
+    EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 // ---------------------------------------------------------------- another parent
