@@ -84,11 +84,15 @@ const std::vector<EchoCase>& echo_cases() {
   static const std::vector<EchoCase> cases = {
       {"one line", "42\n", "42\n"},
       {"no line feed at the end", "abc", "abc"},
-      {"nothing at all", "", ""},
       {"carriage return kept", "42\r\n", "42\r\n"},
       {"only the first of several lines", "first\nsecond\nthird\n", "first\n"},
       {"an empty first line", "\nsecond\n", "\n"},
       {"a line far longer than the input buffer", long_line() + "next\n", long_line()},
+      // The reader takes 12288 bytes at a time.
+      {"a line filling the buffer exactly", std::string(12287, 'x') + "\nnext\n",
+       std::string(12287, 'x') + "\n"},
+      {"a character across the buffer's end", std::string(12287, 'x') + "\xC3\xA9\n",
+       std::string(12287, 'x') + "\xC3\xA9\n"},
       {"non-ASCII text", "caf\xC3\xA9 \xF0\x9F\x98\x80\n",
        "caf\xC3\xA9 \xF0\x9F\x98\x80\n"},
       {"bad bytes after the first line are never read", "ok\n\xFF\xFE\n", "ok\n"},
@@ -138,8 +142,14 @@ TEST(GuessArguments, AreAcceptedAndIgnored) {
 // ---------------------------------------------------------------- invalid UTF-8
 
 TEST(GuessInvalidInput, PipeAndFileGiveTheReportAndStatus101) {
-  const std::string inputs[] = {ill_formed, "\xFF", "abc\xED\xA0\x80\n",
-                                "\xF0\x9F\x98\n"};  // cut short before its end
+  const std::string inputs[] = {
+      ill_formed,
+      "\xFF",                                  // at the end of input
+      "abc\xED\xA0\x80\n",                     // an encoded surrogate
+      "\xF0\x9F\x98\n",                        // cut short by the line feed
+      std::string(12287, 'x') + "\xC3(\n",     // the bad pair across the buffer's end
+      std::string(20000, 'x') + "\xC0\xAF\n",  // an overlong form far into the line
+  };
   for (const std::string& input : inputs) {
     SCOPED_TRACE(escaped(input));
     expect_read_failure(run(guess(Input::bytes(input))));
