@@ -84,7 +84,6 @@ Outcome write_text(std::string_view text, const std::vector<size_t>& cuts,
                    Console& console) {
   Outcome outcome;
   tavo::ChunkWriter writer(console);
-  size_t piece_start = 0;
   for (size_t cut_index = 0; cut_index <= cuts.size(); ++cut_index) {
     const size_t piece_end = cut_index < cuts.size() ? cuts[cut_index] : text.size();
     while (outcome.position < piece_end) {
@@ -101,9 +100,7 @@ Outcome write_text(std::string_view text, const std::vector<size_t>& cuts,
       check(result.value() >= 1 && result.value() <= rest.size());
       outcome.position += result.value();
     }
-    piece_start = piece_end;
   }
-  (void)piece_start;
   return outcome;
 }
 
