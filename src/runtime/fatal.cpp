@@ -128,10 +128,14 @@ void (*volatile raise_steps_entry)(Raise&) = raise_steps;
 // The raise marker: a short trace starts with the frame that called this.
 extern "C" [[gnu::noinline]] [[noreturn]] void __tavo_end_short_backtrace(void* failure) {
   tavo::raise_steps_entry(*static_cast<tavo::Raise*>(failure));
-  // Keeps the call above from becoming a jump, so this frame stays on the
-  // stack.
-  asm volatile("");
-  __builtin_unreachable();
+  // The steps never return. The trap keeps the call above from becoming a
+  // jump, so this frame stays on the stack, and it is an instruction of this
+  // function at the call's return address: the unwinder looks that address
+  // up in the function table, and an address past the function's end reads
+  // as a leaf frame there. (An empty asm statement kept the frame too, but
+  // GCC then left the call as the function's last instruction, and a thrown
+  // failure lost its way to the start routine.)
+  __builtin_trap();
 }
 
 namespace tavo {
