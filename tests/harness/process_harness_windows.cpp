@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "runtime/windows_api.h"
-#include "streams/utf8.h"
 
 namespace tavo::harness {
 namespace {
@@ -591,8 +590,21 @@ std::string escaped(std::u16string_view text) {
       out += buf;
       continue;
     }
-    char bytes[4];
-    out.append(bytes, tavo::utf8::encode(c, bytes));
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
   }
   return out;
 }
