@@ -23,8 +23,10 @@ set(CMAKE_CXX_FLAGS_DEBUG_INIT "-g -gcodeview")
 set(CMAKE_C_FLAGS_RELWITHDEBINFO_INIT "-O2 -g -gcodeview")
 set(CMAKE_CXX_FLAGS_RELWITHDEBINFO_INIT "-O2 -g -gcodeview")
 # -lucrt on the command line stops the driver from adding -lmsvcrt.
+# A PDB makes lld keep unreferenced code unless told otherwise; dropping it
+# takes about 36 KiB off guess.exe.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "-fuse-ld=lld -L${TAVO_MINGW_GCC_DIR} -static -lucrt -Wno-unused-command-line-argument")
+    "-fuse-ld=lld -L${TAVO_MINGW_GCC_DIR} -static -lucrt -Wl,--gc-sections -Wno-unused-command-line-argument")
 set(TAVO_PDB ON)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TAVO_TRIPLE})
