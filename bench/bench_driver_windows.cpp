@@ -212,13 +212,13 @@ int main(int argc, char** argv) {
       const size_t i = (k + static_cast<size_t>(round)) % count;
       Sample sample;
       if (mode == "console") {
-        tavo::harness::ChildSpec spec;
-        spec.program = programs[i];
-        spec.in = tavo::harness::Input::bytes(input);
-        spec.out = tavo::harness::Output::console();
-        spec.timeout_ms = 120000;
+        tavo::harness::ChildSpec launch;
+        launch.program = programs[i];
+        launch.in = tavo::harness::Input::bytes(input);
+        launch.out = tavo::harness::Output::console();
+        launch.timeout_ms = 120000;
         const auto start = std::chrono::steady_clock::now();
-        const tavo::harness::ChildResult r = tavo::harness::run_child(spec);
+        const tavo::harness::ChildResult r = tavo::harness::run_child(launch);
         sample.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                 .count();

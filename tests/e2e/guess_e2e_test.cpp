@@ -35,16 +35,16 @@ std::string dialogue(const std::string& line) {
 // guess.exe with its input; the variable that switches traces on is removed
 // so that the caller's environment cannot change a report.
 ChildSpec guess(Input in) {
-  ChildSpec spec;
-  spec.program = sibling_program(L"guess.exe");
-  spec.in = std::move(in);
-  spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-  spec.timeout_ms = 30000;
-  return spec;
+  ChildSpec launch;
+  launch.program = sibling_program(L"guess.exe");
+  launch.in = std::move(in);
+  launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+  launch.timeout_ms = 30000;
+  return launch;
 }
 
-ChildResult run(const ChildSpec& spec) {
-  ChildResult r = run_child(spec);
+ChildResult run(const ChildSpec& launch) {
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.setup_error, "");
   EXPECT_FALSE(r.timed_out);
   return r;
@@ -134,9 +134,9 @@ TEST(GuessNoInput, EveryEmptyInputEchoesAnEmptyGuess) {
 }
 
 TEST(GuessArguments, AreAcceptedAndIgnored) {
-  ChildSpec spec = guess(Input::bytes("7\n"));
-  spec.args = {L"--help", L"-", L"one two", L""};
-  expect_echo(run(spec), "7\n");
+  ChildSpec launch = guess(Input::bytes("7\n"));
+  launch.args = {L"--help", L"-", L"one two", L""};
+  expect_echo(run(launch), "7\n");
 }
 
 // ---------------------------------------------------------------- invalid UTF-8
@@ -243,9 +243,9 @@ TEST(GuessBacktrace, VariableChoosesTheReport) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ChildSpec spec = guess(Input::bytes(ill_formed));
-    spec.env_changes = {{u"TAVO_BACKTRACE", c.value}};
-    ChildResult r = run(spec);
+    ChildSpec launch = guess(Input::bytes(ill_formed));
+    launch.env_changes = {{u"TAVO_BACKTRACE", c.value}};
+    ChildResult r = run(launch);
     if (c.style == Case::off)
       expect_read_failure(r);
     else
@@ -256,9 +256,9 @@ TEST(GuessBacktrace, VariableChoosesTheReport) {
 // ---------------------------------------------------------------- console
 
 TEST(GuessConsole, PromptIsOnScreenBeforeAnyKeyAndTheLineIsEchoed) {
-  ChildSpec spec = guess(Input::console());
-  spec.out = Output::console();
-  ConsoleSession session(spec);
+  ChildSpec launch = guess(Input::console());
+  launch.out = Output::console();
+  ConsoleSession session(launch);
   ASSERT_TRUE(session.started()) << session.wait().setup_error;
   ASSERT_TRUE(session.wait_for_screen(u"Please input your guess."))
       << escaped(session.screen());
@@ -276,9 +276,9 @@ TEST(GuessConsole, PromptIsOnScreenBeforeAnyKeyAndTheLineIsEchoed) {
 }
 
 TEST(GuessConsole, NonAsciiIsShownAsTyped) {
-  ChildSpec spec = guess(Input::console());
-  spec.out = Output::console();
-  ConsoleSession session(spec);
+  ChildSpec launch = guess(Input::console());
+  launch.out = Output::console();
+  ConsoleSession session(launch);
   ASSERT_TRUE(session.started()) << session.wait().setup_error;
   ASSERT_TRUE(session.wait_for_screen(u"Please input your guess."));
   session.type(typed(u"\u00e9t\u00e9 \u00c0 \U0001F600\r"));
@@ -305,19 +305,19 @@ TEST(GuessConsole, TypedLinesArriveWithTheirCarriageReturn) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ChildSpec spec = guess(Input::console());
-    spec.keys = c.keys;
-    expect_echo(run(spec), c.echoed);
+    ChildSpec launch = guess(Input::console());
+    launch.keys = c.keys;
+    expect_echo(run(launch), c.echoed);
   }
 }
 
 TEST(GuessConsole, LoneSurrogateGivesTheReportAndStatus101) {
-  ChildSpec spec = guess(Input::console());
+  ChildSpec launch = guess(Input::console());
   std::u16string text = u"4";
   text += char16_t{0xDC00};
   text += u"2\r";
-  spec.keys = typed(text);
-  ChildResult r = run(spec);
+  launch.keys = typed(text);
+  ChildResult r = run(launch);
   EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
   EXPECT_EQ(r.err,
             "thread 'main' panicked at 'Failed to read line!: Error { kind: InvalidData, "
@@ -332,40 +332,40 @@ TEST(GuessConsole, LoneSurrogateGivesTheReportAndStatus101) {
 
 TEST(GuessStdout, MissingHandleIsSilentSuccessAndTheLineIsStillRead) {
   // The reader stops at the line feed although the writer stays open...
-  ChildSpec spec = guess(Input::open_pipe("42\n"));
-  spec.out = Output::null();
-  ChildResult r = run(spec);
+  ChildSpec launch = guess(Input::open_pipe("42\n"));
+  launch.out = Output::null();
+  ChildResult r = run(launch);
   EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "") << escaped(r.err);
 
   // ... checks what it read ...
-  spec.in = Input::open_pipe(ill_formed);
-  r = run(spec);
+  launch.in = Input::open_pipe(ill_formed);
+  r = run(launch);
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
   EXPECT_EQ(r.err, read_failure + hint) << escaped(r.err);
 
   // ... and waits for the rest of a line that has not ended yet.
-  spec.in = Input::open_pipe("42");
-  spec.timeout_ms = 2000;
-  r = run_child(spec);
+  launch.in = Input::open_pipe("42");
+  launch.timeout_ms = 2000;
+  r = run_child(launch);
   EXPECT_EQ(r.setup_error, "");
   EXPECT_TRUE(r.timed_out) << "ended without waiting for the line: "
                            << hex_status(r.exit_status);
 }
 
 TEST(GuessStdout, InvalidHandleValueIsSilentSuccessToo) {
-  ChildSpec spec = guess(Input::bytes("42\n"));
-  spec.out = Output::invalid();
-  ChildResult r = run(spec);
+  ChildSpec launch = guess(Input::bytes("42\n"));
+  launch.out = Output::invalid();
+  ChildResult r = run(launch);
   EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
   EXPECT_EQ(r.err, "") << escaped(r.err);
 }
 
 TEST(GuessStdout, FullDeviceGivesThePrintFailure) {
-  ChildSpec spec = guess(Input::bytes("42\n"));
-  spec.out = Output::full();
-  ChildResult r = run(spec);
+  ChildSpec launch = guess(Input::bytes("42\n"));
+  launch.out = Output::full();
+  ChildResult r = run(launch);
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
   static const std::regex report(
       "thread 'main' panicked at 'failed printing to stdout: Disk full\\. \\(os error "
@@ -376,9 +376,9 @@ TEST(GuessStdout, FullDeviceGivesThePrintFailure) {
 }
 
 TEST(GuessStdout, FileGetsTheWholeDialogue) {
-  ChildSpec spec = guess(Input::bytes("42\n"));
-  spec.out = Output::file();
-  expect_echo(run(spec), "42\n");
+  ChildSpec launch = guess(Input::bytes("42\n"));
+  launch.out = Output::file();
+  expect_echo(run(launch), "42\n");
 }
 
 // ---------------------------------------------------------------- standard error
@@ -386,9 +386,9 @@ TEST(GuessStdout, FileGetsTheWholeDialogue) {
 TEST(GuessStderr, MissingHandleHidesTheReportButNotTheStatus) {
   for (Output err : {Output::null(), Output::invalid()}) {
     SCOPED_TRACE(err.kind == Output::Kind::null ? "NULL" : "invalid handle value");
-    ChildSpec spec = guess(Input::bytes(ill_formed));
-    spec.err = err;
-    ChildResult r = run(spec);
+    ChildSpec launch = guess(Input::bytes(ill_formed));
+    launch.err = err;
+    ChildResult r = run(launch);
     EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
     EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
     EXPECT_EQ(r.err, "");
@@ -415,18 +415,18 @@ TEST(GuessUnderCmd, EchoPipedByTheCommandInterpreter) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(escaped(std::u16string(c.command.begin(), c.command.end())));
-    ChildSpec spec;
-    spec.program = std::wstring(interpreter.begin(), interpreter.end());
-    spec.args = {L"/c", c.command};
+    ChildSpec launch;
+    launch.program = std::wstring(interpreter.begin(), interpreter.end());
+    launch.args = {L"/c", c.command};
     // Under Wine, a console program started by a parent without a console
     // gets a new one, which cannot be made without a display: it then never
     // runs, and cmd still ends with 0. The harness's headless console as
     // cmd's (unused) standard input gives cmd a console that its children
     // share; standard output and error stay pipes.
-    spec.in = Input::console();
-    spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-    spec.timeout_ms = 30000;
-    expect_echo(run(spec), c.echoed);
+    launch.in = Input::console();
+    launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+    launch.timeout_ms = 30000;
+    expect_echo(run(launch), c.echoed);
   }
 }
 

@@ -1,13 +1,13 @@
 // Starts a Windows program with exactly the standard handles, environment and
 // console a test asks for, and reports what it wrote and how it ended.
 //
-//   ChildSpec spec;
-//   spec.program = sibling_program(L"guess.exe");
-//   spec.in = Input::bytes("42\n");
-//   ChildResult r = run_child(spec);     // r.out, r.err, r.exit_status
+//   ChildSpec launch;
+//   launch.program = sibling_program(L"guess.exe");
+//   launch.in = Input::bytes("42\n");
+//   ChildResult r = run_child(launch);     // r.out, r.err, r.exit_status
 //
 // Console tests that must look at the screen before typing use ConsoleSession:
-//   ConsoleSession s(spec);              // spec.in/out/err may be
+//   ConsoleSession s(launch);              // launch.in/out/err may be
 //   Input/Output::console() s.wait_for_screen(u"Please input your guess.");
 //   s.type(typed(u"42\r"));
 //   ChildResult r = s.wait();
@@ -126,7 +126,7 @@ struct ChildResult {
 };
 
 // Runs a child to its end (or timeout) and reports what it did.
-ChildResult run_child(const ChildSpec& spec);
+ChildResult run_child(const ChildSpec& launch);
 
 // A child running in a headless console, driven step by step.
 //
@@ -139,7 +139,7 @@ ChildResult run_child(const ChildSpec& spec);
 // to one console); a second one waits until the first has ended.
 class ConsoleSession {
  public:
-  explicit ConsoleSession(const ChildSpec& spec);  // starts the child
+  explicit ConsoleSession(const ChildSpec& launch);  // starts the child
   ~ConsoleSession();                               // kills it if still running
   ConsoleSession(const ConsoleSession&) = delete;
   ConsoleSession& operator=(const ConsoleSession&) = delete;

@@ -8,11 +8,11 @@ namespace tavo::harness {
 namespace {
 
 ChildSpec child(std::vector<std::wstring> args) {
-  ChildSpec spec;
-  spec.program = sibling_program(L"harness_child.exe");
-  spec.args = std::move(args);
-  spec.timeout_ms = 20000;
-  return spec;
+  ChildSpec launch;
+  launch.program = sibling_program(L"harness_child.exe");
+  launch.args = std::move(args);
+  launch.timeout_ms = 20000;
+  return launch;
 }
 
 std::string all_bytes() {
@@ -26,9 +26,9 @@ TEST(Harness, PipeBytesArriveIntact) {
   // buffer holds, so that the feeding and draining threads must work.
   std::string data;
   for (int i = 0; i < 1200; ++i) data += all_bytes();
-  ChildSpec spec = child({L"echo"});
-  spec.in = Input::bytes(data);
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"echo"});
+  launch.in = Input::bytes(data);
+  ChildResult r = run_child(launch);
   ASSERT_EQ(r.setup_error, "");
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 0u);
@@ -38,8 +38,8 @@ TEST(Harness, PipeBytesArriveIntact) {
 }
 
 TEST(Harness, LargeOutputOnBothStreamsDoesNotBlock) {
-  ChildSpec spec = child({L"fill", L"300000", L"write-err", L"done"});
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"fill", L"300000", L"write-err", L"done"});
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.out.size(), 300000u);
   EXPECT_EQ(r.out.substr(0, 27), "abcdefghijklmnopqrstuvwxyza");
   EXPECT_EQ(r.err, "done");
@@ -72,11 +72,11 @@ TEST(Harness, ChildSeesTheChosenHandleKinds) {
   };
   for (const HandleCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ChildSpec spec = child({L"handles"});
-    spec.in = c.in;
-    spec.out = c.out;
-    spec.err = c.err;
-    ChildResult r = run_child(spec);
+    ChildSpec launch = child({L"handles"});
+    launch.in = c.in;
+    launch.out = c.out;
+    launch.err = c.err;
+    ChildResult r = run_child(launch);
     EXPECT_EQ(r.setup_error, "");
     EXPECT_EQ(r.out, c.expected);
     EXPECT_EQ(r.exit_status, 0u);
@@ -87,10 +87,10 @@ TEST(Harness, InvalidHandleValueIsPassedOn) {
   // Wine 8 hands a child NULL where the parent gave INVALID_HANDLE_VALUE;
   // Windows passes the value on. Either way the child must not get a live
   // handle.
-  ChildSpec spec = child({L"handles"});
-  spec.in = Input::invalid();
-  spec.err = Output::invalid();
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"handles"});
+  launch.in = Input::invalid();
+  launch.err = Output::invalid();
+  ChildResult r = run_child(launch);
   EXPECT_TRUE(r.out == "in=invalid out=pipe err=invalid\n" ||
               r.out == "in=null out=pipe err=null\n")
       << r.out;
@@ -111,19 +111,19 @@ TEST(Harness, InputFileAndEndsOfInput) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ChildSpec spec = child({L"echo"});
-    spec.in = c.in;
-    ChildResult r = run_child(spec);
+    ChildSpec launch = child({L"echo"});
+    launch.in = c.in;
+    ChildResult r = run_child(launch);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
   }
 }
 
 TEST(Harness, OpenPipeStaysOpenUntilTheTimeout) {
-  ChildSpec spec = child({L"echo"});
-  spec.in = Input::open_pipe("partial");
-  spec.timeout_ms = 1500;
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"echo"});
+  launch.in = Input::open_pipe("partial");
+  launch.timeout_ms = 1500;
+  ChildResult r = run_child(launch);
   EXPECT_TRUE(r.timed_out);
   EXPECT_EQ(r.out, "partial");  // what it had written before it was killed
 }
@@ -142,9 +142,9 @@ TEST(Harness, WriteFailuresOfOutputKinds) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ChildSpec spec = child({L"write", L"hello"});
-    spec.out = c.out;
-    ChildResult r = run_child(spec);
+    ChildSpec launch = child({L"write", L"hello"});
+    launch.out = c.out;
+    ChildResult r = run_child(launch);
     EXPECT_EQ(r.setup_error, "");
     EXPECT_EQ(r.err, c.err);
   }
@@ -169,28 +169,28 @@ TEST(Harness, ExitStatusArrivesWhole) {
 }
 
 TEST(Harness, TimeoutKillsTheChildAndKeepsItsOutput) {
-  ChildSpec spec = child({L"write", L"before", L"sleep", L"60000"});
-  spec.timeout_ms = 1000;
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"write", L"before", L"sleep", L"60000"});
+  launch.timeout_ms = 1000;
+  ChildResult r = run_child(launch);
   EXPECT_TRUE(r.timed_out);
   EXPECT_EQ(r.out, "before");
 }
 
 TEST(Harness, ArgumentsArriveUnchanged) {
-  ChildSpec spec = child({L"write", L"a \"quoted\" arg\\\\ with\\ backslashes\\"});
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"write", L"a \"quoted\" arg\\\\ with\\ backslashes\\"});
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.out, "a \"quoted\" arg\\\\ with\\ backslashes\\");
 }
 
 TEST(Harness, EnvironmentChangesReachTheChild) {
-  ChildSpec spec = child({L"env", L"TAVO_A", L"env", L"tavo_b", L"env", L"TAVO_C", L"env",
+  ChildSpec launch = child({L"env", L"TAVO_A", L"env", L"tavo_b", L"env", L"TAVO_C", L"env",
                           L"PATH", L"env", L"TAVO_GONE"});
-  spec.env_changes = {{u"TAVO_A", u"x\u00e9"},
+  launch.env_changes = {{u"TAVO_A", u"x\u00e9"},
                       {u"TAVO_B", u""},
                       {u"TAVO_C", u"first"},
                       {u"tavo_c", std::nullopt},
                       {u"PATH", std::nullopt}};
-  ChildResult r = run_child(spec);
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.out,
             "TAVO_A=0078 00e9\n"
             "tavo_b=\n"
@@ -200,23 +200,23 @@ TEST(Harness, EnvironmentChangesReachTheChild) {
 }
 
 TEST(Harness, RawEnvironmentCarriesLoneSurrogates) {
-  ChildSpec spec = child({L"env", L"TAVO_S", L"env", L"PATH"});
+  ChildSpec launch = child({L"env", L"TAVO_S", L"env", L"PATH"});
   std::u16string block = u"TAVO_S=a";
   block += char16_t{0xD800};
   block += u'b';
   block += u'\0';
-  spec.raw_environment = block;
-  ChildResult r = run_child(spec);
+  launch.raw_environment = block;
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.out, "TAVO_S=0061 d800 0062\nPATH unset\n");
 }
 
 TEST(Harness, TypedTextReachesReadConsoleAndTheScreen) {
-  ChildSpec spec = child({L"console"});
-  spec.in = Input::console();
-  spec.err = Output::console();
+  ChildSpec launch = child({L"console"});
+  launch.in = Input::console();
+  launch.err = Output::console();
   std::u16string text = u"ab \u00e9 \U0001F600";
-  spec.keys = typed(text + u"\r");
-  ChildResult r = run_child(spec);
+  launch.keys = typed(text + u"\r");
+  ChildResult r = run_child(launch);
   ASSERT_EQ(r.setup_error, "");
   EXPECT_EQ(r.exit_status, 0u);
   EXPECT_EQ(r.out, "0061 0062 0020 00e9 0020 d83d de00 000d 000a\n");
@@ -225,10 +225,10 @@ TEST(Harness, TypedTextReachesReadConsoleAndTheScreen) {
 }
 
 TEST(Harness, ScreenCanBeReadBeforeTyping) {
-  ChildSpec spec = child({L"console", L"handles"});
-  spec.in = Input::console();
-  spec.err = Output::console();
-  ConsoleSession session(spec);
+  ChildSpec launch = child({L"console", L"handles"});
+  launch.in = Input::console();
+  launch.err = Output::console();
+  ConsoleSession session(launch);
   ASSERT_TRUE(session.started());
   ASSERT_TRUE(session.wait_for_screen(u"prompt>"));
   EXPECT_EQ(session.screen(), u"prompt>");  // trailing space trimmed
@@ -243,10 +243,10 @@ TEST(Harness, ScreenCanBeReadBeforeTyping) {
 TEST(Harness, ScreenOfAChildThatEndsAtOnceIsKept) {
   // The console outlives the child, and a NULL handle stays NULL beside
   // console handles.
-  ChildSpec spec = child({L"handles", L"exit", L"2a"});
-  spec.in = Input::null();
-  spec.out = Output::console();
-  ChildResult r = run_child(spec);
+  ChildSpec launch = child({L"handles", L"exit", L"2a"});
+  launch.in = Input::null();
+  launch.out = Output::console();
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.screen, u"in=null out=console err=pipe");
   EXPECT_EQ(r.exit_status, 0x2Au);
 }

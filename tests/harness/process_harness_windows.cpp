@@ -209,9 +209,9 @@ void write_keys(HANDLE conin, const std::vector<KeyEvent>& keys) {
   }
 }
 
-bool uses_console(const ChildSpec& spec) {
-  return spec.in.kind == Input::Kind::console || spec.out.kind == Output::Kind::console ||
-         spec.err.kind == Output::Kind::console;
+bool uses_console(const ChildSpec& launch) {
+  return launch.in.kind == Input::Kind::console || launch.out.kind == Output::Kind::console ||
+         launch.err.kind == Output::Kind::console;
 }
 
 }  // namespace
@@ -233,7 +233,7 @@ KeyEvent enter() { return KeyEvent{u'\r', VK_RETURN, 0}; }
 KeyEvent ctrl_z() { return KeyEvent{0x1A, 'Z', LEFT_CTRL_PRESSED}; }
 
 struct ConsoleSession::State {
-  ChildSpec spec;
+  ChildSpec launch;
   ChildResult result;
   bool started = false;
   std::chrono::steady_clock::time_point deadline;
@@ -289,7 +289,7 @@ struct ConsoleSession::State {
   }
 
   bool input_handle(HANDLE& child_side, std::vector<OwnedHandle>& close_after) {
-    const Input& in = spec.in;
+    const Input& in = launch.in;
     switch (in.kind) {
       case Input::Kind::bytes:
       case Input::Kind::open_pipe:
@@ -377,31 +377,31 @@ struct ConsoleSession::State {
 
   bool start() {
     deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(spec.timeout_ms);
-    bool console = uses_console(spec);
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(launch.timeout_ms);
+    bool console = uses_console(launch);
     if (console && !make_console()) return false;
 
     std::vector<OwnedHandle> close_after;  // child-side ends the harness must drop
     HANDLE in = nullptr, out = nullptr, err = nullptr;
     if (!input_handle(in, close_after) ||
-        !output_handle(spec.out, out, out_reader, out_file, close_after) ||
-        !output_handle(spec.err, err, err_reader, err_file, close_after)) {
+        !output_handle(launch.out, out, out_reader, out_file, close_after) ||
+        !output_handle(launch.err, err, err_reader, err_file, close_after)) {
       return false;
     }
 
     std::wstring line;
-    append_quoted(line, spec.program);
-    for (const auto& arg : spec.args) {
+    append_quoted(line, launch.program);
+    for (const auto& arg : launch.args) {
       line += L' ';
       append_quoted(line, arg);
     }
     std::u16string env;
-    if (spec.raw_environment) {
-      env = *spec.raw_environment;
+    if (launch.raw_environment) {
+      env = *launch.raw_environment;
       if (env.empty()) env += u'\0';
       env += u'\0';
-    } else if (!spec.env_changes.empty()) {
-      env = environment_block(spec.env_changes);
+    } else if (!launch.env_changes.empty()) {
+      env = environment_block(launch.env_changes);
     }
 
     STARTUPINFOW si{};
@@ -424,7 +424,7 @@ struct ConsoleSession::State {
         }
       }
       BOOL ok =
-          CreateProcessW(spec.program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
+          CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                          env.empty() ? nullptr : env.data(), nullptr, &si, &child);
       DWORD code = GetLastError();
       for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
@@ -437,9 +437,9 @@ struct ConsoleSession::State {
     close_after.clear();
 
     if (stdin_writer) {
-      bool close_when_done = spec.in.kind == Input::Kind::bytes;
+      bool close_when_done = launch.in.kind == Input::Kind::bytes;
       feeder = std::thread([this, close_when_done] {
-        write_all(stdin_writer.get(), spec.in.data);
+        write_all(stdin_writer.get(), launch.in.data);
         if (close_when_done) stdin_writer.reset();
       });
     }
@@ -490,9 +490,9 @@ struct ConsoleSession::State {
   }
 };
 
-ConsoleSession::ConsoleSession(const ChildSpec& spec)
+ConsoleSession::ConsoleSession(const ChildSpec& launch)
     : state_(std::make_unique<State>()) {
-  state_->spec = spec;
+  state_->launch = launch;
   state_->start();
 }
 
@@ -524,9 +524,9 @@ ChildResult ConsoleSession::wait() {
   return state_->result;
 }
 
-ChildResult run_child(const ChildSpec& spec) {
-  ConsoleSession session(spec);
-  if (session.started() && !spec.keys.empty()) session.type(spec.keys);
+ChildResult run_child(const ChildSpec& launch) {
+  ConsoleSession session(launch);
+  if (session.started() && !launch.keys.empty()) session.type(launch.keys);
   return session.wait();
 }
 

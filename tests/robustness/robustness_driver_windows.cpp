@@ -133,13 +133,13 @@ std::string random_input(std::mt19937_64& random) {
 }
 
 ChildSpec guess(Input in, Output out = Output::pipe()) {
-  ChildSpec spec;
-  spec.program = tavo::harness::sibling_program(L"guess.exe");
-  spec.in = std::move(in);
-  spec.out = out;
-  spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-  spec.timeout_ms = 60000;
-  return spec;
+  ChildSpec launch;
+  launch.program = tavo::harness::sibling_program(L"guess.exe");
+  launch.in = std::move(in);
+  launch.out = out;
+  launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+  launch.timeout_ms = 60000;
+  return launch;
 }
 
 struct Tally {

@@ -26,15 +26,15 @@ std::string line1(const std::string& thread, const std::string& message) {
 }
 
 ChildSpec scenario(const wchar_t* name, std::optional<std::u16string> backtrace = {}) {
-  ChildSpec spec;
-  spec.program = sibling_program(L"frame_scenarios.exe");
-  spec.args = {name};
-  spec.env_changes = {{u"TAVO_BACKTRACE", std::move(backtrace)}};
-  return spec;
+  ChildSpec launch;
+  launch.program = sibling_program(L"frame_scenarios.exe");
+  launch.args = {name};
+  launch.env_changes = {{u"TAVO_BACKTRACE", std::move(backtrace)}};
+  return launch;
 }
 
-ChildResult run(const ChildSpec& spec) {
-  ChildResult r = run_child(spec);
+ChildResult run(const ChildSpec& launch) {
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.setup_error, "");
   EXPECT_FALSE(r.timed_out);
   return r;
@@ -171,8 +171,8 @@ TEST(StackTrace, StyleFollowsTheVariableByteForByte) {
 }
 
 TEST(StackTrace, UnpairedSurrogateInTheEnvironmentGivesShortTrace) {
-  ChildSpec spec = scenario(L"fail");
-  spec.env_changes.clear();
+  ChildSpec launch = scenario(L"fail");
+  launch.env_changes.clear();
   std::u16string block;
   block += u"SystemRoot=C:\\windows";
   block += u'\0';
@@ -180,8 +180,8 @@ TEST(StackTrace, UnpairedSurrogateInTheEnvironmentGivesShortTrace) {
   block += static_cast<char16_t>(0xD800);
   block += u"full";
   block += u'\0';
-  spec.raw_environment = block;
-  expect_trace(run(spec), false, "surrogate");
+  launch.raw_environment = block;
+  expect_trace(run(launch), false, "surrogate");
 }
 
 TEST(StackTrace, ShortTraceVisitsAtMost101Frames) {
@@ -295,9 +295,9 @@ TEST(FatalReport, MissingStandardErrorShowsNothingAndKeeps101) {
        {std::optional<std::u16string>(), std::optional<std::u16string>(u"1")}) {
     // Missing handles, and one on which every write fails.
     for (Output err : {Output::null(), Output::invalid(), Output::closed_pipe()}) {
-      ChildSpec spec = scenario(L"fail", value);
-      spec.err = err;
-      ChildResult r = run(spec);
+      ChildSpec launch = scenario(L"fail", value);
+      launch.err = err;
+      ChildResult r = run(launch);
       EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
       EXPECT_EQ(r.out, "pending");
     }
@@ -306,9 +306,9 @@ TEST(FatalReport, MissingStandardErrorShowsNothingAndKeeps101) {
 
 TEST(StackTrace, HundredFramesAreQuick) {
   // Not a timed test: the figure goes to the log.
-  ChildSpec spec = scenario(L"fail-deep", u"full");
+  ChildSpec launch = scenario(L"fail-deep", u"full");
   auto start = std::chrono::steady_clock::now();
-  ChildResult r = run(spec);
+  ChildResult r = run(launch);
   auto elapsed = std::chrono::steady_clock::now() - start;
   ChildResult plain = run(scenario(L"fail-deep", u"0"));
   auto plain_elapsed = std::chrono::steady_clock::now() - start - elapsed;

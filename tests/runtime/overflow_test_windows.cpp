@@ -133,10 +133,10 @@ const OverflowCase overflow_cases[] = {
 TEST(StackOverflow, HandlerWritesItsLineAndTheProcessEndsAsUnhandled) {
   for (const OverflowCase& c : overflow_cases) {
     SCOPED_TRACE(c.line);
-    ChildSpec spec;
-    spec.program = sibling_program(L"frame_scenarios.exe");
-    spec.args = {c.scenario};
-    ChildResult r = run_child(spec);
+    ChildSpec launch;
+    launch.program = sibling_program(L"frame_scenarios.exe");
+    launch.args = {c.scenario};
+    ChildResult r = run_child(launch);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.err, c.line) << escaped(r.err);
     EXPECT_EQ(r.out, "");

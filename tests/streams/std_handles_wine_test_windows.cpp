@@ -120,12 +120,12 @@ TEST(StdHandlesWineTest, FullDeviceGivesDiskFull) {
 // --- Through standard output in a child --------------------------------------
 
 ChildResult run_helper(const char* mode, Output out, Input in = Input::nul()) {
-  ChildSpec spec;
-  spec.program = harness::sibling_program(L"handles_child.exe");
-  spec.args = {std::wstring(mode, mode + std::strlen(mode))};
-  spec.in = in;
-  spec.out = out;
-  return harness::run_child(spec);
+  ChildSpec launch;
+  launch.program = harness::sibling_program(L"handles_child.exe");
+  launch.args = {std::wstring(mode, mode + std::strlen(mode))};
+  launch.in = in;
+  launch.out = out;
+  return harness::run_child(launch);
 }
 
 TEST(StdHandlesWineTest, StandardOutputPassesBytesUnchangedToPipeAndFile) {
@@ -159,11 +159,11 @@ TEST(StdHandlesWineTest, StandardOutputToTheDevices) {
 }
 
 TEST(StdHandlesWineTest, ConsoleShowsSplitCharactersWhole) {
-  ChildSpec spec;
-  spec.program = harness::sibling_program(L"handles_child.exe");
-  spec.args = {L"console"};
-  spec.out = Output::console();
-  ChildResult r = harness::run_child(spec);
+  ChildSpec launch;
+  launch.program = harness::sibling_program(L"handles_child.exe");
+  launch.args = {L"console"};
+  launch.out = Output::console();
+  ChildResult r = harness::run_child(launch);
   ASSERT_EQ(r.setup_error, "");
   EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
   EXPECT_EQ(r.screen, u"plain ASCII\n\u00E9\U0001F600") << escaped(r.screen);
@@ -191,11 +191,11 @@ TEST(StdHandlesWineTest, AbortWhoseOwnLineCannotBeWrittenEndsWithoutIt) {
 }
 
 TEST(StdHandlesWineTest, FailedConversionIsAFatalFailure) {
-  ChildSpec spec;
-  spec.program = harness::sibling_program(L"handles_child.exe");
-  spec.args = {L"conversion-fails"};
-  spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-  ChildResult r = harness::run_child(spec);
+  ChildSpec launch;
+  launch.program = harness::sibling_program(L"handles_child.exe");
+  launch.args = {L"conversion-fails"};
+  launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+  ChildResult r = harness::run_child(launch);
   ASSERT_EQ(r.setup_error, "");
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
   const std::string head =

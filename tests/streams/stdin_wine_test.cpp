@@ -12,11 +12,11 @@ namespace tavo::harness {
 namespace {
 
 ChildSpec probe(std::vector<std::wstring> args) {
-  ChildSpec spec;
-  spec.program = sibling_program(L"stdin_probe.exe");
-  spec.args = std::move(args);
-  spec.timeout_ms = 30000;
-  return spec;
+  ChildSpec launch;
+  launch.program = sibling_program(L"stdin_probe.exe");
+  launch.args = std::move(args);
+  launch.timeout_ms = 30000;
+  return launch;
 }
 
 std::string hex(const std::string& bytes) {
@@ -35,9 +35,9 @@ std::string ok(const std::string& line) {
 }
 
 ChildResult run_lines(Input in, int calls) {
-  ChildSpec spec = probe({L"lines", std::to_wstring(calls)});
-  spec.in = std::move(in);
-  ChildResult r = run_child(spec);
+  ChildSpec launch = probe({L"lines", std::to_wstring(calls)});
+  launch.in = std::move(in);
+  ChildResult r = run_child(launch);
   EXPECT_EQ(r.setup_error, "");
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
@@ -94,10 +94,10 @@ TEST(StdinProcess, FourThreadsShareOnePipeLineByLine) {
   constexpr int count = 100000;
   std::string input;
   for (int i = 0; i < count; ++i) input += std::to_string(i) + "\n";
-  ChildSpec spec = probe({L"threads", std::to_wstring(count)});
-  spec.in = Input::bytes(input);
-  spec.timeout_ms = 60000;
-  ChildResult r = run_child(spec);
+  ChildSpec launch = probe({L"threads", std::to_wstring(count)});
+  launch.in = Input::bytes(input);
+  launch.timeout_ms = 60000;
+  ChildResult r = run_child(launch);
   ASSERT_EQ(r.setup_error, "");
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 0u);
@@ -131,10 +131,10 @@ TEST(StdinConsole, TypedLinesArriveAsUtf8) {
   };
   for (const TypedCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ChildSpec spec = probe({L"lines", L"1"});
-    spec.in = Input::console();
-    spec.keys = c.keys;
-    ChildResult r = run_child(spec);
+    ChildSpec launch = probe({L"lines", L"1"});
+    launch.in = Input::console();
+    launch.keys = c.keys;
+    ChildResult r = run_child(launch);
     ASSERT_EQ(r.setup_error, "");
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_status, 0u);
@@ -143,13 +143,13 @@ TEST(StdinConsole, TypedLinesArriveAsUtf8) {
 }
 
 TEST(StdinConsole, LoneLowSurrogateIsRefused) {
-  ChildSpec spec = probe({L"lines", L"1"});
-  spec.in = Input::console();
+  ChildSpec launch = probe({L"lines", L"1"});
+  launch.in = Input::console();
   std::u16string text = u"x";
   text += char16_t{0xDC00};
   text += u"\r";
-  spec.keys = typed(text);
-  ChildResult r = run_child(spec);
+  launch.keys = typed(text);
+  ChildResult r = run_child(launch);
   ASSERT_EQ(r.setup_error, "");
   EXPECT_EQ(r.out,
             "err InvalidData - Windows stdin in console mode does not support non-UTF-16 "

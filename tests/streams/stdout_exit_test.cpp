@@ -17,13 +17,13 @@ const char* const hint =
     "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
 
 ChildResult run_scenario(const wchar_t* name, Output out = Output::pipe()) {
-  ChildSpec spec;
-  spec.program = sibling_program(L"stdout_child.exe");
-  spec.args = {name};
-  spec.out = out;
-  spec.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-  spec.timeout_ms = 30000;
-  ChildResult result = run_child(spec);
+  ChildSpec launch;
+  launch.program = sibling_program(L"stdout_child.exe");
+  launch.args = {name};
+  launch.out = out;
+  launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
+  launch.timeout_ms = 30000;
+  ChildResult result = run_child(launch);
   EXPECT_EQ(result.setup_error, "");
   EXPECT_FALSE(result.timed_out);
   return result;
