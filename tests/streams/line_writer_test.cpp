@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "streams/reentrant_lock.h"
+#include "support/string_formatter.h"
 
 namespace tavo {
 namespace {
@@ -73,20 +74,8 @@ class ScriptedWriter final : public RawWriter {
   const LineWriter* observed = nullptr;
 };
 
-class StringFormatter final : public Formatter {
- public:
-  bool write_str(std::string_view piece) override {
-    text.append(piece);
-    return true;
-  }
-  std::string text;
-};
-
-std::string display_text(const IoError& error) {
-  StringFormatter out;
-  EXPECT_TRUE(error.write_display(out));
-  return out.text;
-}
+using tavo::testing::display_text;
+using tavo::testing::StringFormatter;
 
 // A 1024-byte line writer with its own storage and a scripted lower writer.
 struct Fixture {

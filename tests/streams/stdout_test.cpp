@@ -16,6 +16,7 @@
 
 #include "runtime/allocation.h"
 #include "support/fake_platform.h"
+#include "support/string_formatter.h"
 
 namespace tavo {
 namespace {
@@ -101,20 +102,8 @@ Around<F> around(F before, std::string_view text) {
   return {before, text};
 }
 
-class StringFormatter final : public Formatter {
- public:
-  bool write_str(std::string_view piece) override {
-    text.append(piece);
-    return true;
-  }
-  std::string text;
-};
-
-std::string display_text(const IoError& error) {
-  StringFormatter out;
-  EXPECT_TRUE(error.write_display(out));
-  return out.text;
-}
+using tavo::testing::display_text;
+using tavo::testing::StringFormatter;
 
 // The message of one text, for a test's own stream.
 FatalMessage text(std::string_view literal) { return FatalMessage(literal); }
