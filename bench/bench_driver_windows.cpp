@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "harness/process_harness.h"
-#include "runtime/windows_api.h"
+#include "platform/windows_api.h"
 
 // PROCESS_MEMORY_COUNTERS and its kernel32 function (declared by psapi.h,
 // which the one Windows header of this project does not include).

@@ -1,6 +1,6 @@
 // The floor of the long-line figure: standard input copied to standard output
 // with ReadFile/WriteFile and a 12288-byte buffer, nothing else.
-#include "runtime/windows_api.h"
+#include "platform/windows_api.h"
 
 int main() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);

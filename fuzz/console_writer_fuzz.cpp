@@ -20,7 +20,7 @@
 #include "errors/io_error.h"
 #include "reference_utf8.h"
 #include "streams/console_writer.h"
-#include "streams/utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

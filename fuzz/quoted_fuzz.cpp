@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "errors/formatter.h"
+#include "text/format.h"
 #include "errors/quoted.h"
 #include "reference_utf8.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "reference_utf8.h"
-#include "streams/utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

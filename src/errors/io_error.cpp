@@ -1,11 +1,12 @@
+// The error value: its four representations in one word, the fixed message
+// records, and the display and debug forms of each.
 #include "errors/io_error.h"
 
-#include <charconv>
 #include <string>
 
 #include "errors/os_error_message.h"
 #include "errors/quoted.h"
-#include "runtime/platform.h"
+#include "platform/platform.h"
 
 namespace tavo {
 namespace {
@@ -30,13 +31,6 @@ struct alignas(8) CustomRecord {
 
 int32_t high_half(uint64_t word) {
   return static_cast<int32_t>(static_cast<uint32_t>(word >> 32));
-}
-
-bool write_signed_decimal(Formatter& out, int32_t value) {
-  char digits[16];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  (void)ec;  // 11 characters hold every 32-bit value.
-  return out.write_str(std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 
 }  // namespace
@@ -132,7 +126,7 @@ bool IoError::write_display(Formatter& out) const {
       // Looked up afresh on every write; the text is freed on every path.
       std::string message = os_error_message(code);
       return out.write_str(message) && out.write_str(" (os error ") &&
-             write_signed_decimal(out, code) && out.write_str(")");
+             write_arg(out, code) && out.write_str(")");
     }
     default:
       return out.write_str(description(kind()));
@@ -155,7 +149,7 @@ bool IoError::write_debug(Formatter& out) const {
     }
     case tag_os: {
       int32_t code = high_half(word_);
-      if (!(out.write_str("Os { code: ") && write_signed_decimal(out, code) &&
+      if (!(out.write_str("Os { code: ") && write_arg(out, code) &&
             out.write_str(", kind: ") &&
             out.write_str(debug_name(kind_from_os_code(code))) &&
             out.write_str(", message: "))) {

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "errors/formatter.h"
+#include "text/format.h"
 #include "errors/io_error_kind.h"
 
 namespace tavo {

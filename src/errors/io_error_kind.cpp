@@ -1,3 +1,5 @@
+// The 41 kinds: their names, their descriptions, and the kind of each Windows
+// error code.
 #include "errors/io_error_kind.h"
 
 #include <array>

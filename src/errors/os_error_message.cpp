@@ -1,20 +1,16 @@
+// The system's message text for an error code, fetched into a buffer on the
+// stack and converted to UTF-8, with a fallback text when there is none.
 #include "errors/os_error_message.h"
 
 #include <string_view>
 
-#include "runtime/platform.h"
-#include "streams/utf8.h"
+#include "platform/platform.h"
+#include "text/utf16.h"
+#include "text/utf8.h"
 
 namespace tavo {
 namespace {
 
-constexpr uint32_t format_message_ignore_inserts = 0x0200;
-constexpr uint32_t format_message_from_hmodule = 0x0800;
-constexpr uint32_t format_message_from_system = 0x1000;
-// LANG_NEUTRAL with SUBLANG_SYS_DEFAULT.
-constexpr uint32_t language_system_default = 0x0800;
-// Marks an NTSTATUS carried as an error code; such texts live in ntdll.
-constexpr int32_t ntstatus_bit = 0x10000000;
 constexpr uint32_t buffer_units = 2048;
 
 std::string fallback(int32_t code, std::string_view reason, std::string_view tail) {
@@ -23,26 +19,6 @@ std::string fallback(int32_t code, std::string_view reason, std::string_view tai
   text += reason;
   text += tail;
   return text;
-}
-
-// Strict conversion: an unpaired surrogate anywhere fails the whole text.
-bool utf16_to_utf8(const char16_t* units, size_t count, std::string& out) {
-  out.reserve(count * 3);
-  for (size_t i = 0; i < count; ++i) {
-    char32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 == count || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) {
-        return false;
-      }
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-    char bytes[4];
-    out.append(bytes, utf8::encode(c, bytes));
-  }
-  return true;
 }
 
 bool is_trailing_space(char32_t c) {
@@ -76,19 +52,19 @@ std::string os_error_message(int32_t code) {
   sys::Platform& platform = sys::platform();
   // On this thread's stack: any number of threads may look texts up at once.
   char16_t buffer[buffer_units] = {};
-  uint32_t flags = format_message_from_system | format_message_ignore_inserts;
+  uint32_t flags = sys::format_message_from_system | sys::format_message_ignore_inserts;
   sys::Module source = nullptr;
-  if ((code & ntstatus_bit) != 0) {
+  if ((code & sys::facility_nt_bit) != 0) {
     // Only a module that is already loaded; nothing is loaded for this.
     source = platform.get_module_handle_w(u"NTDLL.DLL");
     if (source != nullptr) {
-      code &= ~ntstatus_bit;
-      flags |= format_message_from_hmodule;
+      code &= ~sys::facility_nt_bit;
+      flags |= sys::format_message_from_hmodule;
     }
   }
   uint32_t written =
       platform.format_message_w(flags, source, static_cast<uint32_t>(code),
-                                language_system_default, buffer, buffer_units);
+                                sys::lang_system_default, buffer, buffer_units);
   if (written == 0) {
     // Nothing may run between the failed call and this read.
     auto error = static_cast<int32_t>(platform.get_last_error());
@@ -100,7 +76,8 @@ std::string os_error_message(int32_t code) {
     written = buffer_units;
   }
   std::string text;
-  if (!utf16_to_utf8(buffer, written, text)) {
+  if (!append_utf16_as_utf8(std::u16string_view(buffer, written),
+                            UnpairedSurrogate::Refuse, text)) {
     return fallback(code, " (FormatMessageW() returned invalid UTF-16)", "");
   }
   trim_trailing_space(text);

@@ -1,9 +1,11 @@
+// The quoted form of a message: escapes for what would be invisible or would
+// attach to its neighbours, copied runs for everything else.
 #include "errors/quoted.h"
 
 #include <cstdint>
 
 #include "errors/unicode_tables.h"
-#include "streams/utf8.h"
+#include "text/utf8.h"
 
 namespace tavo {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "errors/formatter.h"
+#include "text/format.h"
 
 namespace tavo {
 

@@ -1,8 +1,10 @@
+// The two ways to end the process at once: the fail-fast request, and the
+// same after one line on standard error.
 #include "runtime/abort.h"
 
 #include <atomic>
 
-#include "runtime/platform.h"
+#include "platform/platform.h"
 #include "streams/std_handles.h"
 
 namespace tavo {

@@ -1,19 +1,15 @@
 // Ending the process at once, for failures that cannot travel back to the
 // start routine. No exit clean-up runs: text that standard output still
-// buffers is lost, and no exit handler of the C runtime is called.
+// buffers is lost, and no exit handler of the C runtime is called. The
+// abort with a line of text (`abort_with_line`) is declared in
+// streams/failure.h, since the I/O layer needs it too.
 #pragma once
 
-#include <string_view>
+#include "streams/failure.h"
 
 namespace tavo {
 
 // The fail-fast request with code 7 (FAST_FAIL_FATAL_APP_EXIT).
 [[noreturn]] void abort_process();
-
-// Writes `line` (which carries its own line feed) to standard error through a
-// writer of its own, ignoring any error of that write, then aborts. Requests
-// no memory. If writing the line leads back here (the standard-error write
-// itself cannot complete), the second call aborts without writing.
-[[noreturn]] void abort_with_line(std::string_view line);
 
 }  // namespace tavo

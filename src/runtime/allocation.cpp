@@ -8,8 +8,8 @@
 #include <new>
 
 #include "runtime/abort.h"
-#include "runtime/platform.h"
-#include "streams/formatted_write.h"
+#include "platform/platform.h"
+#include "errors/formatted_write.h"
 #include "streams/std_handles.h"
 
 namespace tavo {

@@ -1,18 +1,13 @@
 // Memory for the whole program comes from the process heap through the
 // global operator new and delete defined beside these functions. A request
-// that cannot be met is not an exception: it ends the process.
+// that cannot be met is not an exception: it ends the process with the
+// allocation-failure report (`report_allocation_failure`, declared in
+// streams/failure.h).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-namespace tavo {
-
-// Writes "memory allocation of {size} bytes failed\n" to standard error,
-// composed without requesting memory, and aborts.
-[[noreturn]] void report_allocation_failure(size_t size);
-
-}  // namespace tavo
+#include "streams/failure.h"
 
 namespace tavo::sys {
 

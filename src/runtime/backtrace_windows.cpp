@@ -9,15 +9,14 @@
 #include <string_view>
 
 #include "runtime/backtrace.h"
-#include "runtime/platform.h"
-#include "runtime/sync.h"
-#include "runtime/windows_api.h"
-#include "streams/formatted_write.h"
+#include "platform/platform.h"
+#include "platform/sync.h"
+#include "platform/windows_api.h"
+#include "errors/formatted_write.h"
 
 namespace tavo {
 namespace {
 
-constexpr uint32_t load_library_search_system32 = 0x800;
 // A short trace visits at most this many frames after the first.
 constexpr unsigned short_frame_limit = 100;
 // A full trace stops here too, in case a damaged stack never ends.
@@ -62,7 +61,7 @@ bool prepare_library() {
   }
   library_tried = true;
   sys::Platform& os = sys::platform();
-  sys::Module module = os.load_library_ex_w(u"dbghelp.dll", load_library_search_system32);
+  sys::Module module = os.load_library_ex_w(u"dbghelp.dll", sys::load_library_search_system32);
   if (module == nullptr) {
     return false;
   }

@@ -7,19 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "errors/formatted_write.h"
 #include "runtime/abort.h"
 #include "runtime/backtrace.h"
 #include "runtime/fatal_unwind.h"
-#include "runtime/sync.h"
+#include "runtime/testing.h"
+#include "platform/sync.h"
 #include "runtime/thread_record.h"
 #include "runtime/trace_style.h"
 #include "streams/std_handles.h"
 
 namespace tavo {
-
-bool SourcePosition::write_to(Formatter& out) const {
-  return write_args(out, std::string_view(file), ":", line, ":", column);
-}
 
 namespace {
 
@@ -47,7 +45,7 @@ class TextBuilder final : public Formatter {
 
 // One failure on its way up, while it is still in the raising frames.
 struct Raise {
-  const FatalMessage& message;
+  const DeferredMessage& message;
   const SourcePosition& position;
   bool may_unwind;
   std::optional<std::string> composed;
@@ -140,7 +138,7 @@ extern "C" [[gnu::noinline]] [[noreturn]] void __tavo_end_short_backtrace(void* 
 
 namespace tavo {
 
-void raise_fatal(const FatalMessage& message, const SourcePosition& position,
+void raise_fatal(const DeferredMessage& message, const SourcePosition& position,
                  bool may_unwind) {
   Raise failure{message, position, may_unwind, std::nullopt};
   __tavo_end_short_backtrace(&failure);
@@ -167,9 +165,11 @@ uint64_t failures_in_flight() noexcept {
 
 void install_cannot_unwind_handler() noexcept { std::set_terminate(on_terminate); }
 
+}  // namespace detail
+
+namespace testing {
 void set_payload_release_hook(void (*hook)()) {
   payload_release_hook.store(hook, std::memory_order_release);
 }
-
-}  // namespace detail
+}  // namespace testing
 }  // namespace tavo

@@ -38,8 +38,4 @@ uint64_t failures_in_flight() noexcept;
 // unwind": reported, then an abort. Idempotent.
 void install_cannot_unwind_handler() noexcept;
 
-// For tests: a routine run whenever a payload is released. It may raise a
-// fatal failure, which then counts as a failing release.
-void set_payload_release_hook(void (*hook)());
-
 }  // namespace tavo::detail

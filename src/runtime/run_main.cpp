@@ -1,13 +1,16 @@
+// The start routine: the start-up steps, the containment of fatal failures
+// around the main routine, the exit clean-up, and the stack-overflow line.
 #include "runtime/run_main.h"
 
 #include <atomic>
 
+#include "errors/formatted_write.h"
 #include "runtime/abort.h"
 #include "runtime/allocation.h"
 #include "runtime/backtrace.h"
 #include "runtime/fatal.h"
 #include "runtime/fatal_unwind.h"
-#include "runtime/platform.h"
+#include "platform/platform.h"
 #include "runtime/thread_record.h"
 #include "streams/std_handles.h"
 #include "streams/stdout.h"
@@ -23,10 +26,7 @@ extern "C" [[gnu::noinline]] void __tavo_begin_short_backtrace(void (*routine)()
 namespace tavo {
 namespace {
 
-constexpr uint32_t exception_stack_overflow = 0xC00000FDu;
-constexpr long exception_continue_search = 0;
 constexpr uint32_t stack_guarantee = 20480;
-constexpr int32_t e_notimpl = static_cast<int32_t>(0x80004001u);
 
 // The operator new and delete of this program live beside this function;
 // referring to it here makes sure that every program with a start routine
@@ -39,7 +39,7 @@ using SetThreadDescription = int32_t (*)(sys::Handle thread, const char16_t* des
 // Stands in for SetThreadDescription where the system has none.
 int32_t missing_set_thread_description(sys::Handle, const char16_t*) {
   sys::platform().set_last_error(sys::error_call_not_implemented);
-  return e_notimpl;
+  return sys::e_notimpl;
 }
 
 constinit std::atomic<SetThreadDescription> set_thread_description{nullptr};
@@ -121,8 +121,8 @@ long overflow_handler(void* exception_pointers) noexcept {
   // EXCEPTION_POINTERS starts with the EXCEPTION_RECORD*, which starts with
   // the exception code.
   const uint32_t code = **static_cast<const uint32_t* const*>(exception_pointers);
-  if (code != exception_stack_overflow) {
-    return exception_continue_search;
+  if (code != static_cast<uint32_t>(sys::status_stack_overflow)) {
+    return sys::exception_continue_search;
   }
   // The stack is nearly gone: look the record up without creating one.
   bool available = false;
@@ -139,7 +139,7 @@ long overflow_handler(void* exception_pointers) noexcept {
   }
   StderrWriter writer;
   (void)write_formatted(writer, "\nthread '", name, "' has overflowed its stack\n");
-  return exception_continue_search;
+  return sys::exception_continue_search;
 }
 
 int64_t run_main(void (*routine)(), int64_t argc, char** argv, uint8_t flag) {

@@ -1,3 +1,5 @@
+// Thread records: the one each thread sees in its reports, created on demand
+// and released with the thread's local storage.
 #include "runtime/thread_record.h"
 
 namespace tavo {

@@ -1,12 +1,16 @@
+// The trace style that the environment asks for: TAVO_BACKTRACE read once
+// per process, its value turned into 8-bit text losing nothing.
 #include "runtime/trace_style.h"
+
+#include "runtime/testing.h"
 
 #include <atomic>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "runtime/platform.h"
-#include "streams/utf8.h"
+#include "platform/platform.h"
+#include "text/utf16.h"
 
 namespace tavo {
 namespace {
@@ -47,22 +51,6 @@ std::optional<std::u16string> read_variable() {
 
 }  // namespace
 
-std::string utf16_to_generalized_utf8(std::u16string_view units) {
-  std::string text;
-  text.reserve(units.size() * 3);
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    }
-    char bytes[4];
-    text.append(bytes, utf8::encode(c, bytes));
-  }
-  return text;
-}
-
 TraceStyle trace_style_for(const std::string* value) {
   if (value == nullptr || *value == "0") {
     return TraceStyle::Off;
@@ -87,7 +75,8 @@ TraceStyle trace_style() {
   std::optional<std::u16string> units = read_variable();
   TraceStyle style;
   if (units) {
-    std::string value = utf16_to_generalized_utf8(*units);
+    std::string value;
+    (void)append_utf16_as_utf8(*units, UnpairedSurrogate::Encode, value);
     style = trace_style_for(&value);
   } else {
     style = trace_style_for(nullptr);
@@ -97,8 +86,8 @@ TraceStyle trace_style() {
   return style;
 }
 
-namespace detail {
+namespace testing {
 void reset_trace_style_cache() { style_cache.store(0, std::memory_order_relaxed); }
-}  // namespace detail
+}  // namespace testing
 
 }  // namespace tavo

@@ -16,14 +16,4 @@ TraceStyle trace_style();
 // missing variable or a failed lookup, pass nothing.
 TraceStyle trace_style_for(const std::string* value);
 
-// UTF-16 text as 8-bit text, losing nothing: pairs become 4-byte UTF-8 and an
-// unpaired surrogate becomes its 3-byte generalized form.
-std::string utf16_to_generalized_utf8(std::u16string_view units);
-
-namespace detail {
-// Forgets the cached style, so that the next trace_style() reads again. For
-// tests.
-void reset_trace_style_cache();
-}  // namespace detail
-
 }  // namespace tavo

@@ -4,14 +4,14 @@
 
 #include <cstddef>
 
+#include "text/utf16.h"
+
 namespace tavo {
 
 // The scratch array of one console read, in UTF-16 units.
 inline constexpr size_t console_read_units = 4096;
 // Ctrl+Z as the console delivers it.
 inline constexpr char16_t console_ctrl_z = 0x1A;
-
-constexpr bool is_high_surrogate(char16_t unit) { return (unit & 0xFC00) == 0xD800; }
 
 // `units` holds `held` units (0 or 1: a high surrogate kept back from the
 // previous read) followed by the `read` units that the console just

@@ -1,6 +1,8 @@
+// The console-write rules: valid UTF-8 goes out in pieces of whole
+// characters, a character split across writes is held until it is whole.
 #include "streams/console_writer.h"
 
-#include "streams/utf8.h"
+#include "text/utf8.h"
 
 namespace tavo {
 namespace {

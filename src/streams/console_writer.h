@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "errors/io_error.h"
+#include "text/utf16.h"
 
 namespace tavo {
 
@@ -69,10 +70,5 @@ size_t console_chunk_length(std::string_view text);
 // a unit below 0x80, 2 below 0x800, 1 for the second half of a surrogate pair
 // and 3 for any other unit (so a pair counts 4).
 size_t utf8_length_of_units(std::u16string_view units);
-
-// True for the second half of a surrogate pair (0xDC00-0xDFFF).
-constexpr bool is_low_surrogate(char16_t unit) {
-  return unit >= 0xDC00 && unit <= 0xDFFF;
-}
 
 }  // namespace tavo

@@ -1,3 +1,5 @@
+// Line assembly: the line-feed search, the growth of the caller's text, and
+// the loop that cuts one line out of buffered input and checks it as UTF-8.
 #include "streams/line_reader.h"
 
 #include <algorithm>
@@ -7,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "streams/utf8.h"
+#include "text/utf8.h"
 
 namespace tavo {
 namespace {

@@ -1,7 +1,11 @@
+// The line buffer: what passes straight on, what waits, and the flush that
+// keeps unwritten bytes in order.
 #include "streams/line_writer.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "streams/write_all.h"
 
 namespace tavo {
 
@@ -33,25 +37,17 @@ class DrainFront {
 
 IoResult<void> LineWriter::flush_buffer(RawWriter& lower) {
   DrainFront drain(storage_, length_);
-  while (drain.written < length_) {
+  auto write_once = [&](std::string_view rest) {
     write_in_progress_ = true;
-    IoResult<size_t> result = lower.write_once(
-        std::string_view(storage_ + drain.written, length_ - drain.written));
+    IoResult<size_t> result = lower.write_once(rest);
     write_in_progress_ = false;
-    if (!result.ok()) {
-      if (result.error().kind() == IoErrorKind::Interrupted) {
-        continue;
-      }
-      return std::move(result.error());
-    }
-    if (result.value() == 0) {
-      return IoError::from_static(message_write_buffered_data);
-    }
     // A lower writer never reports more than it was offered; if one did, the
-    // buffer would be read past its end below.
-    drain.written += std::min(result.value(), length_ - drain.written);
-  }
-  return {};
+    // buffer would be read past its end when it drains.
+    if (result.ok()) drain.written += std::min(result.value(), rest.size());
+    return result;
+  };
+  return write_all_with(std::string_view(storage_, length_), write_once,
+                        message_write_buffered_data);
 }
 
 IoResult<void> LineWriter::buffered_add(RawWriter& lower, std::string_view bytes) {

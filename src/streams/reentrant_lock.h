@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "runtime/sync.h"
+#include "platform/sync.h"
 
 namespace tavo {
 

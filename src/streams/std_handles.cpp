@@ -1,19 +1,16 @@
+// The standard handles: lookup, the console test, the synchronous NT
+// transfers and the console write, each through the platform seam.
 #include "streams/std_handles.h"
 
 #include <algorithm>
 
-#include "runtime/abort.h"
-#include "runtime/fatal.h"
+#include "streams/failure.h"
 #include "streams/write_all.h"
 
 namespace tavo {
 namespace {
 
 constexpr size_t max_transfer = 0xFFFFFFFFu;
-
-IoError last_platform_error() {
-  return IoError::from_os_code(static_cast<int32_t>(sys::platform().get_last_error()));
-}
 
 // The part shared by the synchronous read and write: `start` issues the NT
 // call with the preset block. Returns the final status; the block holds the
@@ -53,7 +50,7 @@ IoResult<sys::Handle> lookup_std_handle(int32_t id) {
     return IoError::from_os_code(static_cast<int32_t>(sys::error_invalid_handle));
   }
   if (handle == sys::invalid_handle_value()) {
-    return last_platform_error();
+    return IoError::last_os_error();
   }
   return handle;
 }
@@ -75,7 +72,7 @@ IoResult<size_t> write_console_chunk(sys::Handle console, std::string_view text)
   const uint32_t count = static_cast<uint32_t>(produced);
   uint32_t written = 0;
   if (!sys::platform().write_console_w(console, units, count, &written)) {
-    return last_platform_error();
+    return IoError::last_os_error();
   }
   if (written >= count) {
     return length;

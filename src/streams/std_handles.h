@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "errors/io_error.h"
-#include "runtime/platform.h"
+#include "platform/platform.h"
 #include "streams/console_writer.h"
 
 namespace tavo {

@@ -1,3 +1,5 @@
+// Standard input: the process-wide reader with its buffer, and the reads
+// from a file or pipe and from a console that refill it.
 #include "streams/stdin.h"
 
 #include <algorithm>
@@ -5,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "runtime/allocation.h"
+#include "streams/failure.h"
 #include "streams/console_input.h"
 #include "streams/std_handles.h"
 

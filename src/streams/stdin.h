@@ -6,8 +6,8 @@
 #include <string>
 
 #include "errors/io_error.h"
-#include "runtime/platform.h"
-#include "runtime/sync.h"
+#include "platform/platform.h"
+#include "platform/sync.h"
 #include "streams/line_reader.h"
 
 namespace tavo {

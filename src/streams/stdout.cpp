@@ -1,8 +1,12 @@
+// Standard output: the process-wide stream, its lock and line buffer over
+// the standard handle, the print entry and the exit step.
 #include "streams/stdout.h"
 
 #include <new>
 
-#include "runtime/platform.h"
+#include "errors/formatted_write.h"
+#include "platform/platform.h"
+#include "streams/failure.h"
 
 namespace tavo {
 
@@ -66,16 +70,12 @@ StdoutStream::StdoutStream(size_t capacity)
 
 StdoutStream::~StdoutStream() { ::operator delete(storage_); }
 
-IoResult<void> StdoutStream::write_message(const FatalMessage& message) {
+IoResult<void> StdoutStream::write_message(const DeferredMessage& message) {
   Hold hold(lock_);
   Raw raw(pending_);
   LineWriterSink sink(writer_, raw);
   SinkFormatter out(sink);
-  // A conversion that carried on after a failed write has still failed.
-  if (message.write_to(out) && !out.sink_failed()) {
-    return {};
-  }
-  return out.take_error();
+  return out.result(message.write_to(out));
 }
 
 void StdoutStream::exit_flush() {
@@ -125,7 +125,7 @@ StdoutStream& stdout_stream() {
 
 namespace detail {
 
-void print_message(const FatalMessage& message) {
+void print_message(const DeferredMessage& message) {
   IoResult<void> result = stdout_stream().write_message(message);
   // The lock is free again here: the report must not wait on it.
   if (!result.ok()) {

@@ -11,16 +11,18 @@
 
 #include <cstddef>
 #include <string_view>
-#include <tuple>
 
 #include "errors/io_error.h"
-#include "runtime/fatal.h"
-#include "streams/formatted_write.h"
+#include "text/format.h"
 #include "streams/line_writer.h"
 #include "streams/reentrant_lock.h"
 #include "streams/std_handles.h"
 
 namespace tavo {
+
+namespace testing {
+struct StdoutProbe;
+}  // namespace testing
 
 // The state behind standard output. The program has exactly one, made on
 // first use and never destroyed (see stdout_stream()); tests make their own
@@ -40,19 +42,15 @@ class StdoutStream {
   ~StdoutStream();
 
   // Writes one message under the lock. Returns the error that stopped it.
-  IoResult<void> write_message(const FatalMessage& message);
+  IoResult<void> write_message(const DeferredMessage& message);
 
   // The exit step for an existing stream: writes out what is held unless
   // another thread holds the lock or a write never returned, then makes the
   // stream unbuffered. Errors are dropped.
   void exit_flush();
 
-  // For tests: what the buffer holds and its capacity. Call without another
-  // thread printing.
-  std::string_view buffered() const { return writer_.buffered(); }
-  size_t capacity() const { return writer_.capacity(); }
-
  private:
+  friend struct testing::StdoutProbe;
   class Raw;
   class Hold;
 
@@ -69,18 +67,15 @@ StdoutStream& stdout_stream();
 namespace detail {
 // Writes one formatted message to standard output; a failure raises
 // "failed printing to stdout: {error}" at a place in the stream's code.
-void print_message(const FatalMessage& message);
+void print_message(const DeferredMessage& message);
 }  // namespace detail
 
 // Prints the pieces and arguments as one message; the arguments are those of
 // the formatted write (strings, integers, objects with write_to).
 template <class... Args>
 void print_to_stdout(const Args&... args) {
-  const std::tuple<const Args&...> pieces(args...);
-  detail::print_message(FatalMessage(&pieces, [](const void* context, Formatter& out) {
-    return std::apply([&out](const Args&... a) { return write_args(out, a...); },
-                      *static_cast<const std::tuple<const Args&...>*>(context));
-  }));
+  const MessageArgs<Args...> pieces(args...);
+  detail::print_message(pieces.message());
 }
 
 // The exit step: writes out what standard output still holds and makes the

@@ -14,10 +14,12 @@ namespace tavo {
 
 // Offers the remaining bytes to `write_once` (IoResult<size_t>(string_view))
 // until all are taken. `Interrupted` is retried without limit, a write that
-// takes nothing ends in the WriteZero error "failed to write whole buffer",
-// any other error is returned as it is. No call for empty input.
+// takes nothing ends in the WriteZero error `zero_write` ("failed to write
+// whole buffer" unless the caller names another), any other error is
+// returned as it is. No call for empty input.
 template <class WriteOnce>
-IoResult<void> write_all_with(std::string_view bytes, WriteOnce&& write_once) {
+IoResult<void> write_all_with(std::string_view bytes, WriteOnce&& write_once,
+                              const MessageRecord& zero_write = message_write_whole_buffer) {
   while (!bytes.empty()) {
     IoResult<size_t> written = write_once(bytes);
     if (!written.ok()) {
@@ -27,7 +29,7 @@ IoResult<void> write_all_with(std::string_view bytes, WriteOnce&& write_once) {
       return std::move(written.error());
     }
     if (written.value() == 0) {
-      return IoError::from_static(message_write_whole_buffer);
+      return IoError::from_static(zero_write);
     }
     bytes.remove_prefix(std::min(written.value(), bytes.size()));
   }

@@ -10,9 +10,16 @@
 #include <vector>
 
 #include "harness/process_harness.h"
+#include "support/guess_launch.h"
+#include "support/trace_text.h"
 
 namespace tavo::harness {
 namespace {
+
+using testing::any_name_has;
+using testing::has;
+
+ChildSpec guess(Input in) { return testing::guess_launch(std::move(in)); }
 
 const std::string greeting = "Guess the numberl!\n";
 const std::string prompt = "Please input your guess.\n";
@@ -32,17 +39,6 @@ std::string dialogue(const std::string& line) {
   return greeting + prompt + "You guessed: " + line + "\n";
 }
 
-// guess.exe with its input; the variable that switches traces on is removed
-// so that the caller's environment cannot change a report.
-ChildSpec guess(Input in) {
-  ChildSpec launch;
-  launch.program = sibling_program(L"guess.exe");
-  launch.in = std::move(in);
-  launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-  launch.timeout_ms = 30000;
-  return launch;
-}
-
 ChildResult run(const ChildSpec& launch) {
   ChildResult r = run_child(launch);
   EXPECT_EQ(r.setup_error, "");
@@ -60,10 +56,6 @@ void expect_read_failure(const ChildResult& r) {
   EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
   EXPECT_EQ(r.err, read_failure + hint) << escaped(r.err);
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
-}
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 std::string long_line() {
@@ -157,34 +149,6 @@ TEST(GuessInvalidInput, PipeAndFileGiveTheReportAndStatus101) {
   }
 }
 
-// The entry lines of a trace ("  N: name"), without their location lines.
-std::vector<std::string> frame_names(const std::string& trace) {
-  static const std::regex entry(R"( *\d+: (.*))");
-  static const std::regex location(R"( +at .+:\d+)");
-  std::vector<std::string> names;
-  size_t start = 0;
-  while (start < trace.size()) {
-    size_t end = trace.find('\n', start);
-    EXPECT_NE(end, std::string::npos) << "unterminated line in the trace";
-    if (end == std::string::npos) break;
-    std::string line = trace.substr(start, end - start);
-    std::smatch m;
-    if (std::regex_match(line, m, entry))
-      names.push_back(m[1]);
-    else
-      EXPECT_TRUE(std::regex_match(line, location)) << "not a trace line: " << line;
-    start = end + 1;
-  }
-  return names;
-}
-
-bool any_name_has(const std::vector<std::string>& names, const std::string& part) {
-  for (const std::string& name : names) {
-    if (has(name, part)) return true;
-  }
-  return false;
-}
-
 // A report with a trace: line 1, the header, the frames, then the trailer
 // (short) or nothing (full); entries numbered from 0 in order.
 void expect_trace(const ChildResult& r, bool full) {
@@ -203,7 +167,9 @@ void expect_trace(const ChildResult& r, bool full) {
   }
 
   static const std::regex numbered(R"( *(\d+): .*)");
-  std::vector<std::string> names = frame_names(trace);
+  std::vector<std::string> others;
+  std::vector<std::string> names = testing::frame_names(trace, &others);
+  EXPECT_TRUE(others.empty()) << "not a trace line: " << escaped(others.empty() ? "" : others[0]);
   ASSERT_FALSE(names.empty()) << escaped(r.err);
   unsigned expected_number = 0;
   for (size_t start = 0; start < trace.size(); start = trace.find('\n', start) + 1) {

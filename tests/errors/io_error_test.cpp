@@ -11,7 +11,7 @@
 #include "errors/quoted.h"
 #include "message_platform.h"
 #include "recording_formatter.h"
-#include "streams/formatted_write.h"
+#include "errors/formatted_write.h"
 
 namespace tavo {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "errors/formatter.h"
+#include "text/format.h"
 
 namespace tavo::testing {
 

@@ -21,7 +21,7 @@
 #include <cwchar>
 #include <string>
 
-#include "runtime/windows_api.h"
+#include "platform/windows_api.h"
 
 namespace {
 

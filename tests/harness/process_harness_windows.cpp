@@ -7,7 +7,7 @@
 #include <ostream>
 #include <thread>
 
-#include "runtime/windows_api.h"
+#include "platform/windows_api.h"
 
 namespace tavo::harness {
 namespace {

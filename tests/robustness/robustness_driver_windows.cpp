@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "harness/process_harness.h"
+#include "support/guess_launch.h"
 
 namespace {
 
@@ -133,13 +134,7 @@ std::string random_input(std::mt19937_64& random) {
 }
 
 ChildSpec guess(Input in, Output out = Output::pipe()) {
-  ChildSpec launch;
-  launch.program = tavo::harness::sibling_program(L"guess.exe");
-  launch.in = std::move(in);
-  launch.out = out;
-  launch.env_changes = {{u"TAVO_BACKTRACE", std::nullopt}};
-  launch.timeout_ms = 60000;
-  return launch;
+  return tavo::testing::guess_launch(std::move(in), out, 60000);
 }
 
 struct Tally {

@@ -10,6 +10,7 @@
 #include "runtime/fatal.h"
 #include "runtime/fatal_unwind.h"
 #include "runtime/run_main.h"
+#include "runtime/testing.h"
 #include "runtime/thread_record.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"
@@ -76,7 +77,7 @@ struct CountedPiece {
 };
 
 void compose_once() {
-  tavo::detail::set_payload_release_hook(
+  tavo::testing::set_payload_release_hook(
       [] { tavo::print_to_stdout("composed ", compositions, " times\n"); });
   tavo::raise_fatal_format(here, "a ", CountedPiece{}, " message");
 }
@@ -141,7 +142,7 @@ void non_unwinding() {
 
 void failing_release() {
   hold_pending_output();
-  tavo::detail::set_payload_release_hook(
+  tavo::testing::set_payload_release_hook(
       [] { tavo::raise_fatal("payload release failed", here); });
   tavo::raise_fatal("released badly", here);
 }

@@ -9,9 +9,14 @@
 #include <vector>
 
 #include "harness/process_harness.h"
+#include "support/trace_text.h"
 
 namespace tavo::harness {
 namespace {
+
+using testing::any_name_has;
+using testing::frame_names;
+using testing::has;
 
 constexpr uint32_t fail_fast_status = 0xC0000409u;
 
@@ -38,33 +43,6 @@ ChildResult run(const ChildSpec& launch) {
   EXPECT_EQ(r.setup_error, "");
   EXPECT_FALSE(r.timed_out);
   return r;
-}
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// The entry lines of a trace (without their "at file:line" lines).
-std::vector<std::string> frame_names(const std::string& trace) {
-  std::vector<std::string> names;
-  static const std::regex entry(R"(^ *\d+: (.*)$)");
-  size_t start = 0;
-  while (start < trace.size()) {
-    size_t end = trace.find('\n', start);
-    if (end == std::string::npos) end = trace.size();
-    std::smatch m;
-    std::string line = trace.substr(start, end - start);
-    if (std::regex_match(line, m, entry)) names.push_back(m[1]);
-    start = end + 1;
-  }
-  return names;
-}
-
-bool any_name_has(const std::vector<std::string>& names, const std::string& part) {
-  for (const std::string& name : names) {
-    if (has(name, part)) return true;
-  }
-  return false;
 }
 
 TEST(StartRoutine, NormalReturnFlushesAndGivesZero) {

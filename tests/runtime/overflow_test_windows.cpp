@@ -8,7 +8,7 @@
 #include <string>
 
 #include "harness/process_harness.h"
-#include "runtime/windows_api.h"
+#include "platform/windows_api.h"
 
 namespace tavo::harness {
 namespace {

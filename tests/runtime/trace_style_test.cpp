@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/allocation.h"
+#include "runtime/testing.h"
 #include "runtime/thread_record.h"
 #include "support/fake_platform.h"
 
@@ -58,9 +59,9 @@ struct ScriptedEnvironment final : testing::FakePlatform {
 
 TraceStyle style_with(ScriptedEnvironment& env) {
   testing::ScopedPlatform use(env);
-  detail::reset_trace_style_cache();
+  testing::reset_trace_style_cache();
   TraceStyle style = trace_style();
-  detail::reset_trace_style_cache();
+  testing::reset_trace_style_cache();
   return style;
 }
 
@@ -132,33 +133,12 @@ TEST(TraceStyle, LongValueIsReadAgainIntoALargerBuffer) {
 TEST(TraceStyle, ReadOncePerProcess) {
   ScriptedEnvironment env = set_to(u"full");
   testing::ScopedPlatform use(env);
-  detail::reset_trace_style_cache();
+  testing::reset_trace_style_cache();
   EXPECT_EQ(trace_style(), TraceStyle::Full);
   env.present = false;  // a second read would now give Off
   EXPECT_EQ(trace_style(), TraceStyle::Full);
   EXPECT_EQ(env.calls, 1);
-  detail::reset_trace_style_cache();
-}
-
-TEST(TraceStyle, Utf16BecomesGeneralizedUtf8) {
-  struct Case {
-    std::u16string units;
-    std::string bytes;
-  };
-  const Case cases[] = {
-      {u"full", "full"},
-      {u"\u00e9\u20ac", "\xc3\xa9\xe2\x82\xac"},
-      {u"\U0001F600", "\xf0\x9f\x98\x80"},
-      {std::u16string{char16_t{0xD83D}}, "\xed\xa0\xbd"},  // lone high
-      {std::u16string{char16_t{0xDE00}, u'a'},
-       "\xed\xb8\x80"
-       "a"},  // lone low
-      {std::u16string{char16_t{0xDE00}, char16_t{0xD83D}}, "\xed\xb8\x80\xed\xa0\xbd"},
-      {std::u16string{u'a', char16_t{0}, u'b'}, std::string("a\0b", 3)},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(utf16_to_generalized_utf8(c.units), c.bytes);
-  }
+  testing::reset_trace_style_cache();
 }
 
 TEST(ThreadRecord, NamelessOnDemandAndNamedOnRequest) {

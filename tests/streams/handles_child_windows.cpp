@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "runtime/run_main.h"
-#include "streams/formatted_write.h"
+#include "errors/formatted_write.h"
 #include "streams/std_handles.h"
 #include "support/fake_platform.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "harness/process_harness.h"
-#include "runtime/windows_api.h"
+#include "platform/windows_api.h"
 #include "streams/std_handles.h"
 
 namespace tavo {

@@ -20,8 +20,11 @@
 
 #include "errors/io_error.h"
 #include "streams/stdin.h"
+#include "support/hex.h"
 
 namespace {
+
+using tavo::testing::hex;
 
 struct StringFormatter final : tavo::Formatter {
   std::string text;
@@ -34,16 +37,6 @@ struct StringFormatter final : tavo::Formatter {
 void print(const std::string& s) {
   std::fwrite(s.data(), 1, s.size(), stdout);
   std::fflush(stdout);
-}
-
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
 }
 
 std::string describe(const tavo::IoError& error) {

@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "harness/process_harness.h"
+#include "support/hex.h"
 
 namespace tavo::harness {
 namespace {
+
+using testing::hex;
 
 ChildSpec probe(std::vector<std::wstring> args) {
   ChildSpec launch;
@@ -17,16 +20,6 @@ ChildSpec probe(std::vector<std::wstring> args) {
   launch.args = std::move(args);
   launch.timeout_ms = 30000;
   return launch;
-}
-
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
 }
 
 // The probe's report of one successful call.

@@ -25,7 +25,7 @@
 
 #include "runtime/abort.h"
 #include "runtime/fatal.h"
-#include "runtime/platform.h"
+#include "platform/platform.h"
 #include "runtime/run_main.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"

@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "runtime/allocation.h"
+#include "streams/testing.h"
 #include "support/fake_platform.h"
 #include "support/string_formatter.h"
 
@@ -106,17 +106,13 @@ using tavo::testing::display_text;
 using tavo::testing::StringFormatter;
 
 // The message of one text, for a test's own stream.
-FatalMessage text(std::string_view literal) { return FatalMessage(literal); }
+DeferredMessage text(std::string_view literal) { return DeferredMessage(literal); }
 
 // One message of pieces and arguments into a test's own stream.
 template <class... Args>
 IoResult<void> write(StdoutStream& stream, const Args&... args) {
-  const std::tuple<const Args&...> pieces(args...);
-  return stream.write_message(
-      FatalMessage(&pieces, [](const void* context, Formatter& out) {
-        return std::apply([&out](const Args&... a) { return write_args(out, a...); },
-                          *static_cast<const std::tuple<const Args&...>*>(context));
-      }));
+  const MessageArgs<Args...> pieces(args...);
+  return stream.write_message(pieces.message());
 }
 
 class StdoutTest : public ::testing::Test {
@@ -128,10 +124,10 @@ class StdoutTest : public ::testing::Test {
 // ---- The process-wide stream, through print_to_stdout ----
 
 TEST_F(StdoutTest, GreetingReachesTheHandleInOneWriteBeforeThePrintReturns) {
-  ASSERT_EQ(stdout_stream().buffered(), "");
+  ASSERT_EQ(testing::buffered(stdout_stream()), "");
   print_to_stdout("Guess the numberl!\n");
   EXPECT_EQ(fake.taken_writes(), Writes{"Guess the numberl!\n"});
-  EXPECT_EQ(stdout_stream().buffered(), "");
+  EXPECT_EQ(testing::buffered(stdout_stream()), "");
 }
 
 TEST_F(StdoutTest, EchoGoesOutInExactlyTwoWrites) {
@@ -144,7 +140,7 @@ TEST_F(StdoutTest, TextWithoutLineFeedWaitsForTheNextLineFeed) {
   print_to_stdout("Please input your guess: ");
   print_to_stdout("");
   EXPECT_EQ(fake.taken_writes(), Writes{});
-  EXPECT_EQ(stdout_stream().buffered(), "Please input your guess: ");
+  EXPECT_EQ(testing::buffered(stdout_stream()), "Please input your guess: ");
   print_to_stdout(7, "\n");
   EXPECT_EQ(fake.taken_writes(), Writes{"Please input your guess: 7\n"});
 }
@@ -156,7 +152,7 @@ TEST_F(StdoutTest, MissingStandardOutputSwallowsEveryPrint) {
   print_to_stdout(std::string(3000, 'x'));  // flush, then an oversized write
   print_to_stdout("more\n");                // flush
   EXPECT_EQ(fake.taken_writes(), Writes{});
-  EXPECT_EQ(stdout_stream().buffered(), "");
+  EXPECT_EQ(testing::buffered(stdout_stream()), "");
 }
 
 TEST_F(StdoutTest, PrintFromInsideAnArgumentNestsAtThatPoint) {
@@ -243,7 +239,7 @@ TEST_P(StdoutSizes, BufferLimit) {
     ASSERT_TRUE(stream.write_message(text(texts.back())).ok());
   }
   EXPECT_EQ(fake.taken_writes(), GetParam().expected_writes);
-  EXPECT_EQ(stream.buffered().size(), GetParam().expected_held);
+  EXPECT_EQ(testing::buffered(stream).size(), GetParam().expected_held);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -277,12 +273,12 @@ TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffe
   IoResult<void> failed = stream.write_message(text("\n"));
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().raw_os_error(), 112);
-  EXPECT_EQ(stream.buffered(), "defgh\n");
+  EXPECT_EQ(testing::buffered(stream), "defgh\n");
 
   stream.exit_flush();
   EXPECT_EQ(fake.taken_writes(), (Writes{"abcdefgh\n", "defgh\n", "defgh\n"}));
-  EXPECT_EQ(stream.capacity(), 0u);
-  EXPECT_EQ(stream.buffered(), "");
+  EXPECT_EQ(testing::capacity(stream), 0u);
+  EXPECT_EQ(testing::buffered(stream), "");
 
   // From now on every text is written at once, on its own.
   fake.writes.clear();
@@ -296,7 +292,7 @@ TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
   fake.script = {{WriteStep::fail}};
   stream.exit_flush();  // must not raise
   EXPECT_EQ(fake.taken_writes(), Writes{"held"});
-  EXPECT_EQ(stream.capacity(), 0u);
+  EXPECT_EQ(testing::capacity(stream), 0u);
 }
 
 TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
@@ -318,7 +314,7 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
   }
   stream.exit_flush();  // must return without waiting
   EXPECT_EQ(fake.taken_writes(), Writes{});
-  EXPECT_EQ(stream.capacity(), StdoutStream::buffer_capacity);
+  EXPECT_EQ(testing::capacity(stream), StdoutStream::buffer_capacity);
   release.store(true);
   holder.join();
   // The holder's message completed under the unchanged, buffered rules.
@@ -330,7 +326,7 @@ TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
   ASSERT_TRUE(
       write(stream, "before ", around([&] { stream.exit_flush(); }, "after")).ok());
   EXPECT_EQ(fake.taken_writes(), (Writes{"before ", "after"}));
-  EXPECT_EQ(stream.capacity(), 0u);
+  EXPECT_EQ(testing::capacity(stream), 0u);
 }
 
 TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
@@ -340,7 +336,7 @@ TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
   EXPECT_THROW((void)stream.write_message(text("\n")), std::runtime_error);
   stream.exit_flush();  // the lock was released by the unwinding
   EXPECT_EQ(fake.taken_writes(), Writes{"held\n"});
-  EXPECT_EQ(stream.capacity(), 0u);
+  EXPECT_EQ(testing::capacity(stream), 0u);
   ASSERT_TRUE(stream.write_message(text("x")).ok());
   EXPECT_EQ(fake.taken_writes(), (Writes{"held\n", "x"}));
 }
@@ -350,7 +346,7 @@ TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.missing = true;
   ASSERT_TRUE(stream.write_message(text(" and a line\n")).ok());
-  EXPECT_EQ(stream.buffered(), "");
+  EXPECT_EQ(testing::buffered(stream), "");
   fake.missing = false;
   ASSERT_TRUE(stream.write_message(text("next\n")).ok());
   EXPECT_EQ(fake.taken_writes(), Writes{"next\n"});

@@ -8,7 +8,7 @@
 //   tavo::testing::ScopedPlatform use(fake);
 #pragma once
 
-#include "runtime/platform.h"
+#include "platform/platform.h"
 
 namespace tavo::testing {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "runtime/platform.h"
+#include "platform/platform.h"
 
 namespace tavo::sys {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "errors/formatter.h"
+#include "text/format.h"
 #include "errors/io_error.h"
 
 namespace tavo::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "streams/formatted_write.h"
+#include "errors/formatted_write.h"
 
 // Every heap request of this program is counted, so a test can see whether a
 // call made one. On Windows the program's own operator new counts them;

@@ -1,5 +1,7 @@
-#include "runtime/sync.h"
-#include "runtime/windows_api.h"
+// Locks and thread identity on Windows: slim reader/writer locks and the
+// thread id.
+#include "platform/sync.h"
+#include "platform/windows_api.h"
 
 namespace tavo::sys {
 

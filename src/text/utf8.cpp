@@ -1,4 +1,6 @@
-#include "streams/utf8.h"
+// UTF-8 rules: the well-formed prefix of a byte string, decoding one
+// character, encoding one code point.
+#include "text/utf8.h"
 
 #include <cstring>
 

@@ -4,8 +4,9 @@
 // process frame make goes through the `Platform` object returned by
 // `platform()`. The real one forwards to Windows; tests install their own
 // (see tests/support) to script results that a real system cannot produce on
-// demand. This header includes no Windows header: the types below mirror the
-// Win32 ones by size and meaning only.
+// demand. This header includes no Windows header: the types and values below
+// mirror the Win32 ones, and platform_windows.cpp holds them against the
+// system's headers.
 //
 // Locks and thread-local storage are not part of the seam: they never fail.
 #pragma once
@@ -35,15 +36,30 @@ inline constexpr uint32_t error_call_not_implemented = 120;
 inline constexpr uint32_t error_no_data = 232;
 inline constexpr uint32_t error_operation_aborted = 995;
 
-// NTSTATUS values used by name.
+// NTSTATUS and HRESULT values used by name.
 inline constexpr NtStatus status_pending = 0x103;
 inline constexpr NtStatus status_end_of_file = static_cast<NtStatus>(0xC0000011u);
+inline constexpr NtStatus status_stack_overflow = static_cast<NtStatus>(0xC00000FDu);
+inline constexpr int32_t e_notimpl = static_cast<int32_t>(0x80004001u);
 
+// Arguments of the calls: the UTF-8 code page and the strict conversion
+// flags, an endless wait, the fail-fast code, where dbghelp is looked for,
+// and what the overflow handler returns.
 inline constexpr uint32_t cp_utf8 = 65001;
 inline constexpr uint32_t mb_err_invalid_chars = 0x8;
 inline constexpr uint32_t wc_err_invalid_chars = 0x80;
 inline constexpr uint32_t infinite = 0xFFFFFFFFu;
 inline constexpr uint32_t fast_fail_fatal_app_exit = 7;
+inline constexpr uint32_t load_library_search_system32 = 0x800;
+inline constexpr long exception_continue_search = 0;
+
+// FormatMessageW flags, the language it is asked for, and the bit that marks
+// an NTSTATUS carried as an error code (whose texts live in ntdll).
+inline constexpr uint32_t format_message_ignore_inserts = 0x0200;
+inline constexpr uint32_t format_message_from_hmodule = 0x0800;
+inline constexpr uint32_t format_message_from_system = 0x1000;
+inline constexpr uint32_t lang_system_default = 0x0800;  // neutral, system default
+inline constexpr int32_t facility_nt_bit = 0x10000000;
 
 // IO_STATUS_BLOCK.
 struct IoStatusBlock {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "runtime/platform.h"
+#include "platform/platform.h"
 
 namespace tavo::sys {
 namespace {

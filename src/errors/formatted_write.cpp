@@ -1,4 +1,6 @@
-#include "streams/formatted_write.h"
+// The formatter over a text sink: it keeps the first error of the sink, which
+// becomes the result of the whole message.
+#include "errors/formatted_write.h"
 
 namespace tavo {
 

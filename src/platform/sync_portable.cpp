@@ -1,6 +1,7 @@
+// Locks and thread identity outside Windows, over the standard library.
 #include <atomic>
 
-#include "runtime/sync.h"
+#include "platform/sync.h"
 
 namespace tavo::sys {
 
