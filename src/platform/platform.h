@@ -29,37 +29,45 @@ inline Handle invalid_handle_value() {
   return reinterpret_cast<Handle>(~uintptr_t{0});
 }
 
-// Win32 error codes used by name.
-inline constexpr uint32_t error_invalid_handle = 6;
-inline constexpr uint32_t error_broken_pipe = 109;
-inline constexpr uint32_t error_call_not_implemented = 120;
-inline constexpr uint32_t error_no_data = 232;
-inline constexpr uint32_t error_operation_aborted = 995;
+// The Win32 values this program uses by name: error codes, NTSTATUS and
+// HRESULT values, arguments of the calls (the UTF-8 code page and the strict
+// conversion flags, an endless wait, the fail-fast code, where dbghelp is
+// looked for, FormatMessageW's flags and language, the bit that marks an
+// NTSTATUS carried as an error code) and what the overflow handler returns.
+// One row each: type, name, value, and the system's name, against which
+// platform_windows.cpp checks the value.
+// clang-format off
+#define TAVO_MIRRORED_WIN32_VALUES(X) \
+  X(uint32_t, error_invalid_handle, 6, ERROR_INVALID_HANDLE) \
+  X(uint32_t, error_broken_pipe, 109, ERROR_BROKEN_PIPE) \
+  X(uint32_t, error_call_not_implemented, 120, ERROR_CALL_NOT_IMPLEMENTED) \
+  X(uint32_t, error_no_data, 232, ERROR_NO_DATA) \
+  X(uint32_t, error_operation_aborted, 995, ERROR_OPERATION_ABORTED) \
+  X(NtStatus, status_pending, 0x103, STATUS_PENDING) \
+  X(NtStatus, status_stack_overflow, 0xC00000FDu, STATUS_STACK_OVERFLOW) \
+  X(int32_t, e_notimpl, 0x80004001u, E_NOTIMPL) \
+  X(uint32_t, cp_utf8, 65001, CP_UTF8) \
+  X(uint32_t, mb_err_invalid_chars, 0x8, MB_ERR_INVALID_CHARS) \
+  X(uint32_t, wc_err_invalid_chars, 0x80, WC_ERR_INVALID_CHARS) \
+  X(uint32_t, infinite, 0xFFFFFFFFu, INFINITE) \
+  X(uint32_t, fast_fail_fatal_app_exit, 7, FAST_FAIL_FATAL_APP_EXIT) \
+  X(uint32_t, load_library_search_system32, 0x800, LOAD_LIBRARY_SEARCH_SYSTEM32) \
+  X(long, exception_continue_search, 0, EXCEPTION_CONTINUE_SEARCH) \
+  X(uint32_t, format_message_ignore_inserts, 0x0200, FORMAT_MESSAGE_IGNORE_INSERTS) \
+  X(uint32_t, format_message_from_hmodule, 0x0800, FORMAT_MESSAGE_FROM_HMODULE) \
+  X(uint32_t, format_message_from_system, 0x1000, FORMAT_MESSAGE_FROM_SYSTEM) \
+  X(uint32_t, lang_system_default, 0x0800, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)) \
+  X(int32_t, facility_nt_bit, 0x10000000, FACILITY_NT_BIT) \
+  /* end */
+// clang-format on
 
-// NTSTATUS and HRESULT values used by name.
-inline constexpr NtStatus status_pending = 0x103;
+#define TAVO_DEFINE_MIRRORED(type, name, value, system) \
+  inline constexpr type name = static_cast<type>(value);
+TAVO_MIRRORED_WIN32_VALUES(TAVO_DEFINE_MIRRORED)
+#undef TAVO_DEFINE_MIRRORED
+
+// The end of a file or pipe; the user-mode headers have no name for it.
 inline constexpr NtStatus status_end_of_file = static_cast<NtStatus>(0xC0000011u);
-inline constexpr NtStatus status_stack_overflow = static_cast<NtStatus>(0xC00000FDu);
-inline constexpr int32_t e_notimpl = static_cast<int32_t>(0x80004001u);
-
-// Arguments of the calls: the UTF-8 code page and the strict conversion
-// flags, an endless wait, the fail-fast code, where dbghelp is looked for,
-// and what the overflow handler returns.
-inline constexpr uint32_t cp_utf8 = 65001;
-inline constexpr uint32_t mb_err_invalid_chars = 0x8;
-inline constexpr uint32_t wc_err_invalid_chars = 0x80;
-inline constexpr uint32_t infinite = 0xFFFFFFFFu;
-inline constexpr uint32_t fast_fail_fatal_app_exit = 7;
-inline constexpr uint32_t load_library_search_system32 = 0x800;
-inline constexpr long exception_continue_search = 0;
-
-// FormatMessageW flags, the language it is asked for, and the bit that marks
-// an NTSTATUS carried as an error code (whose texts live in ntdll).
-inline constexpr uint32_t format_message_ignore_inserts = 0x0200;
-inline constexpr uint32_t format_message_from_hmodule = 0x0800;
-inline constexpr uint32_t format_message_from_system = 0x1000;
-inline constexpr uint32_t lang_system_default = 0x0800;  // neutral, system default
-inline constexpr int32_t facility_nt_bit = 0x10000000;
 
 // IO_STATUS_BLOCK.
 struct IoStatusBlock {

@@ -14,34 +14,14 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 // The seam's header includes no Windows header and mirrors the values it
 // needs; here they are held against the system's own, compared as the 32 bits
-// that the calls see. (STATUS_END_OF_FILE has no name in the user-mode
-// headers.)
+// that the calls see.
 constexpr bool mirrors(auto ours, auto system) {
   return static_cast<uint32_t>(ours) == static_cast<uint32_t>(system);
 }
-static_assert(mirrors(std_input_handle, STD_INPUT_HANDLE));
-static_assert(mirrors(std_output_handle, STD_OUTPUT_HANDLE));
-static_assert(mirrors(std_error_handle, STD_ERROR_HANDLE));
-static_assert(mirrors(error_invalid_handle, ERROR_INVALID_HANDLE));
-static_assert(mirrors(error_broken_pipe, ERROR_BROKEN_PIPE));
-static_assert(mirrors(error_call_not_implemented, ERROR_CALL_NOT_IMPLEMENTED));
-static_assert(mirrors(error_no_data, ERROR_NO_DATA));
-static_assert(mirrors(error_operation_aborted, ERROR_OPERATION_ABORTED));
-static_assert(mirrors(status_pending, STATUS_PENDING));
-static_assert(mirrors(status_stack_overflow, STATUS_STACK_OVERFLOW));
-static_assert(mirrors(e_notimpl, E_NOTIMPL));
-static_assert(mirrors(cp_utf8, CP_UTF8));
-static_assert(mirrors(mb_err_invalid_chars, MB_ERR_INVALID_CHARS));
-static_assert(mirrors(wc_err_invalid_chars, WC_ERR_INVALID_CHARS));
-static_assert(mirrors(infinite, INFINITE));
-static_assert(mirrors(fast_fail_fatal_app_exit, FAST_FAIL_FATAL_APP_EXIT));
-static_assert(mirrors(load_library_search_system32, LOAD_LIBRARY_SEARCH_SYSTEM32));
-static_assert(mirrors(exception_continue_search, EXCEPTION_CONTINUE_SEARCH));
-static_assert(mirrors(format_message_ignore_inserts, FORMAT_MESSAGE_IGNORE_INSERTS));
-static_assert(mirrors(format_message_from_hmodule, FORMAT_MESSAGE_FROM_HMODULE));
-static_assert(mirrors(format_message_from_system, FORMAT_MESSAGE_FROM_SYSTEM));
-static_assert(mirrors(lang_system_default, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)));
-static_assert(mirrors(facility_nt_bit, FACILITY_NT_BIT));
+#define TAVO_CHECK_MIRRORED(type, name, value, system) \
+  static_assert(mirrors(name, system), #name " differs from " #system);
+TAVO_MIRRORED_WIN32_VALUES(TAVO_CHECK_MIRRORED)
+#undef TAVO_CHECK_MIRRORED
 
 const wchar_t* wide(const char16_t* text) {
   return reinterpret_cast<const wchar_t*>(text);
