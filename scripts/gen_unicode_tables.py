@@ -89,15 +89,10 @@ def to_ranges(members):
 
 
 def emit_table(name, ranges):
+    # One range a line: a new version of the database changes only the lines
+    # of the ranges that moved.
     lines = [f"constexpr CodePointRange {name}[] = {{"]
-    row = []
-    for first, last in ranges:
-        row.append(f"{{0x{first:X}, 0x{last:X}}},")
-        if len(row) == 4:
-            lines.append("    " + " ".join(row))
-            row = []
-    if row:
-        lines.append("    " + " ".join(row))
+    lines += [f"    {{0x{first:X}, 0x{last:X}}}," for first, last in ranges]
     lines.append("};")
     return "\n".join(lines)
 

@@ -73,104 +73,87 @@ std::string_view debug_name(IoErrorKind kind) { return texts_of(kind).name; }
 
 std::string_view description(IoErrorKind kind) { return texts_of(kind).description; }
 
+namespace {
+
+struct CodeKind {
+  int32_t code;
+  IoErrorKind kind;
+};
+
+// The Windows error codes that have a category of their own, with the
+// system's names; every other code is Uncategorized.
+using K = IoErrorKind;
+constexpr CodeKind code_kinds[] = {
+    {2, K::NotFound},                    // ERROR_FILE_NOT_FOUND
+    {3, K::NotFound},                    // ERROR_PATH_NOT_FOUND
+    {15, K::NotFound},                   // ERROR_INVALID_DRIVE
+    {53, K::NotFound},                   // ERROR_BAD_NETPATH
+    {67, K::NotFound},                   // ERROR_BAD_NET_NAME
+    {5, K::PermissionDenied},            // ERROR_ACCESS_DENIED
+    {10013, K::PermissionDenied},        // WSAEACCES
+    {10061, K::ConnectionRefused},       // WSAECONNREFUSED
+    {10054, K::ConnectionReset},         // WSAECONNRESET
+    {1232, K::HostUnreachable},          // ERROR_HOST_UNREACHABLE
+    {10065, K::HostUnreachable},         // WSAEHOSTUNREACH
+    {1231, K::NetworkUnreachable},       // ERROR_NETWORK_UNREACHABLE
+    {10051, K::NetworkUnreachable},      // WSAENETUNREACH
+    {10053, K::ConnectionAborted},       // WSAECONNABORTED
+    {10057, K::NotConnected},            // WSAENOTCONN
+    {10048, K::AddrInUse},               // WSAEADDRINUSE
+    {10049, K::AddrNotAvailable},        // WSAEADDRNOTAVAIL
+    {10050, K::NetworkDown},             // WSAENETDOWN
+    {109, K::BrokenPipe},                // ERROR_BROKEN_PIPE
+    {232, K::BrokenPipe},                // ERROR_NO_DATA
+    {80, K::AlreadyExists},              // ERROR_FILE_EXISTS
+    {183, K::AlreadyExists},             // ERROR_ALREADY_EXISTS
+    {10035, K::WouldBlock},              // WSAEWOULDBLOCK
+    {267, K::NotADirectory},             // ERROR_DIRECTORY
+    {336, K::IsADirectory},              // ERROR_DIRECTORY_NOT_SUPPORTED
+    {145, K::DirectoryNotEmpty},         // ERROR_DIR_NOT_EMPTY
+    {19, K::ReadOnlyFilesystem},         // ERROR_WRITE_PROTECT
+    {87, K::InvalidInput},               // ERROR_INVALID_PARAMETER
+    {10022, K::InvalidInput},            // WSAEINVAL
+    {121, K::TimedOut},                  // ERROR_SEM_TIMEOUT
+    {258, K::TimedOut},                  // WAIT_TIMEOUT
+    {594, K::TimedOut},                  // ERROR_DRIVER_CANCEL_TIMEOUT
+    {995, K::TimedOut},                  // ERROR_OPERATION_ABORTED
+    {1053, K::TimedOut},                 // ERROR_SERVICE_REQUEST_TIMEOUT
+    {1121, K::TimedOut},                 // ERROR_COUNTER_TIMEOUT
+    {1460, K::TimedOut},                 // ERROR_TIMEOUT
+    {5910, K::TimedOut},                 // ERROR_RESOURCE_CALL_TIMED_OUT
+    {7012, K::TimedOut},                 // ERROR_CTX_MODEM_RESPONSE_TIMEOUT
+    {7040, K::TimedOut},                 // ERROR_CTX_CLIENT_QUERY_TIMEOUT
+    {8014, K::TimedOut},                 // FRS_ERR_SYSVOL_POPULATE_TIMEOUT
+    {8226, K::TimedOut},                 // ERROR_DS_TIMELIMIT_EXCEEDED
+    {9705, K::TimedOut},                 // DNS_ERROR_RECORD_TIMED_OUT
+    {10060, K::TimedOut},                // WSAETIMEDOUT
+    {13805, K::TimedOut},                // ERROR_IPSEC_IKE_TIMED_OUT
+    {15402, K::TimedOut},                // ERROR_RUNLEVEL_SWITCH_TIMEOUT
+    {15403, K::TimedOut},                // ERROR_RUNLEVEL_SWITCH_AGENT_TIMEOUT
+    {39, K::StorageFull},                // ERROR_HANDLE_DISK_FULL
+    {112, K::StorageFull},               // ERROR_DISK_FULL
+    {132, K::NotSeekable},               // ERROR_SEEK_ON_DEVICE
+    {1295, K::FilesystemQuotaExceeded},  // ERROR_DISK_QUOTA_EXCEEDED
+    {223, K::FileTooLarge},              // ERROR_FILE_TOO_LARGE
+    {170, K::ResourceBusy},              // ERROR_BUSY
+    {1131, K::Deadlock},                 // ERROR_POSSIBLE_DEADLOCK
+    {17, K::CrossesDevices},             // ERROR_NOT_SAME_DEVICE
+    {1142, K::TooManyLinks},             // ERROR_TOO_MANY_LINKS
+    {123, K::InvalidFilename},           // ERROR_INVALID_NAME
+    {161, K::InvalidFilename},           // ERROR_BAD_PATHNAME
+    {206, K::InvalidFilename},           // ERROR_FILENAME_EXCED_RANGE
+    {120, K::Unsupported},               // ERROR_CALL_NOT_IMPLEMENTED
+    {8, K::OutOfMemory},                 // ERROR_NOT_ENOUGH_MEMORY
+    {14, K::OutOfMemory},                // ERROR_OUTOFMEMORY
+};
+
+}  // namespace
+
 IoErrorKind kind_from_os_code(int32_t code) {
-  using K = IoErrorKind;
-  switch (code) {
-    case 2:   // ERROR_FILE_NOT_FOUND
-    case 3:   // ERROR_PATH_NOT_FOUND
-    case 15:  // ERROR_INVALID_DRIVE
-    case 53:  // ERROR_BAD_NETPATH
-    case 67:  // ERROR_BAD_NET_NAME
-      return K::NotFound;
-    case 5:      // ERROR_ACCESS_DENIED
-    case 10013:  // WSAEACCES
-      return K::PermissionDenied;
-    case 10061:  // WSAECONNREFUSED
-      return K::ConnectionRefused;
-    case 10054:  // WSAECONNRESET
-      return K::ConnectionReset;
-    case 1232:   // ERROR_HOST_UNREACHABLE
-    case 10065:  // WSAEHOSTUNREACH
-      return K::HostUnreachable;
-    case 1231:   // ERROR_NETWORK_UNREACHABLE
-    case 10051:  // WSAENETUNREACH
-      return K::NetworkUnreachable;
-    case 10053:  // WSAECONNABORTED
-      return K::ConnectionAborted;
-    case 10057:  // WSAENOTCONN
-      return K::NotConnected;
-    case 10048:  // WSAEADDRINUSE
-      return K::AddrInUse;
-    case 10049:  // WSAEADDRNOTAVAIL
-      return K::AddrNotAvailable;
-    case 10050:  // WSAENETDOWN
-      return K::NetworkDown;
-    case 109:  // ERROR_BROKEN_PIPE
-    case 232:  // ERROR_NO_DATA
-      return K::BrokenPipe;
-    case 80:   // ERROR_FILE_EXISTS
-    case 183:  // ERROR_ALREADY_EXISTS
-      return K::AlreadyExists;
-    case 10035:  // WSAEWOULDBLOCK
-      return K::WouldBlock;
-    case 267:  // ERROR_DIRECTORY
-      return K::NotADirectory;
-    case 336:  // ERROR_DIRECTORY_NOT_SUPPORTED
-      return K::IsADirectory;
-    case 145:  // ERROR_DIR_NOT_EMPTY
-      return K::DirectoryNotEmpty;
-    case 19:  // ERROR_WRITE_PROTECT
-      return K::ReadOnlyFilesystem;
-    case 87:     // ERROR_INVALID_PARAMETER
-    case 10022:  // WSAEINVAL
-      return K::InvalidInput;
-    case 121:    // ERROR_SEM_TIMEOUT
-    case 258:    // WAIT_TIMEOUT
-    case 594:    // ERROR_DRIVER_CANCEL_TIMEOUT
-    case 995:    // ERROR_OPERATION_ABORTED
-    case 1053:   // ERROR_SERVICE_REQUEST_TIMEOUT
-    case 1121:   // ERROR_COUNTER_TIMEOUT
-    case 1460:   // ERROR_TIMEOUT
-    case 5910:   // ERROR_RESOURCE_CALL_TIMED_OUT
-    case 7012:   // ERROR_CTX_MODEM_RESPONSE_TIMEOUT
-    case 7040:   // ERROR_CTX_CLIENT_QUERY_TIMEOUT
-    case 8014:   // FRS_ERR_SYSVOL_POPULATE_TIMEOUT
-    case 8226:   // ERROR_DS_TIMELIMIT_EXCEEDED
-    case 9705:   // DNS_ERROR_RECORD_TIMED_OUT
-    case 10060:  // WSAETIMEDOUT
-    case 13805:  // ERROR_IPSEC_IKE_TIMED_OUT
-    case 15402:  // ERROR_RUNLEVEL_SWITCH_TIMEOUT
-    case 15403:  // ERROR_RUNLEVEL_SWITCH_AGENT_TIMEOUT
-      return K::TimedOut;
-    case 39:   // ERROR_HANDLE_DISK_FULL
-    case 112:  // ERROR_DISK_FULL
-      return K::StorageFull;
-    case 132:  // ERROR_SEEK_ON_DEVICE
-      return K::NotSeekable;
-    case 1295:  // ERROR_DISK_QUOTA_EXCEEDED
-      return K::FilesystemQuotaExceeded;
-    case 223:  // ERROR_FILE_TOO_LARGE
-      return K::FileTooLarge;
-    case 170:  // ERROR_BUSY
-      return K::ResourceBusy;
-    case 1131:  // ERROR_POSSIBLE_DEADLOCK
-      return K::Deadlock;
-    case 17:  // ERROR_NOT_SAME_DEVICE
-      return K::CrossesDevices;
-    case 1142:  // ERROR_TOO_MANY_LINKS
-      return K::TooManyLinks;
-    case 123:  // ERROR_INVALID_NAME
-    case 161:  // ERROR_BAD_PATHNAME
-    case 206:  // ERROR_FILENAME_EXCED_RANGE
-      return K::InvalidFilename;
-    case 120:  // ERROR_CALL_NOT_IMPLEMENTED
-      return K::Unsupported;
-    case 8:   // ERROR_NOT_ENOUGH_MEMORY
-    case 14:  // ERROR_OUTOFMEMORY
-      return K::OutOfMemory;
-    default:
-      return K::Uncategorized;
+  for (const CodeKind& row : code_kinds) {
+    if (row.code == code) return row.kind;
   }
+  return IoErrorKind::Uncategorized;
 }
 
 }  // namespace tavo

@@ -44,20 +44,20 @@ inline Handle invalid_handle_value() {
   X(uint32_t, error_no_data, 232, ERROR_NO_DATA) \
   X(uint32_t, error_operation_aborted, 995, ERROR_OPERATION_ABORTED) \
   X(NtStatus, status_pending, 0x103, STATUS_PENDING) \
-  X(NtStatus, status_stack_overflow, 0xC00000FDu, STATUS_STACK_OVERFLOW) \
-  X(int32_t, e_notimpl, 0x80004001u, E_NOTIMPL) \
+  X(NtStatus, status_stack_overflow, 0xC00000FD, STATUS_STACK_OVERFLOW) \
+  X(int32_t, e_notimpl, 0x80004001, E_NOTIMPL) \
   X(uint32_t, cp_utf8, 65001, CP_UTF8) \
   X(uint32_t, mb_err_invalid_chars, 0x8, MB_ERR_INVALID_CHARS) \
   X(uint32_t, wc_err_invalid_chars, 0x80, WC_ERR_INVALID_CHARS) \
-  X(uint32_t, infinite, 0xFFFFFFFFu, INFINITE) \
+  X(uint32_t, infinite, 0xFFFFFFFF, INFINITE) \
   X(uint32_t, fast_fail_fatal_app_exit, 7, FAST_FAIL_FATAL_APP_EXIT) \
   X(uint32_t, load_library_search_system32, 0x800, LOAD_LIBRARY_SEARCH_SYSTEM32) \
   X(long, exception_continue_search, 0, EXCEPTION_CONTINUE_SEARCH) \
   X(uint32_t, format_message_ignore_inserts, 0x0200, FORMAT_MESSAGE_IGNORE_INSERTS) \
   X(uint32_t, format_message_from_hmodule, 0x0800, FORMAT_MESSAGE_FROM_HMODULE) \
   X(uint32_t, format_message_from_system, 0x1000, FORMAT_MESSAGE_FROM_SYSTEM) \
-  X(uint32_t, lang_system_default, 0x0800, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)) \
   X(int32_t, facility_nt_bit, 0x10000000, FACILITY_NT_BIT) \
+  X(uint32_t, lang_system_default, 0x0800, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)) \
   /* end */
 // clang-format on
 
