@@ -51,11 +51,15 @@ class StdoutStream::Raw final : public RawWriter {
 // Holds the stream's lock for a scope, also while a fatal failure unwinds.
 class StdoutStream::Hold {
  public:
+  struct Adopt {};
+
   explicit Hold(ReentrantLock& lock) : lock_(lock) {
     if (!lock_.lock()) {
       raise_fatal("lock count overflow in reentrant mutex", TAVO_HERE);
     }
   }
+  // Takes over the level of the lock that the caller has just taken.
+  Hold(ReentrantLock& lock, Adopt) : lock_(lock) {}
   ~Hold() { lock_.unlock(); }
   Hold(const Hold&) = delete;
   Hold& operator=(const Hold&) = delete;
@@ -87,6 +91,9 @@ void StdoutStream::exit_flush() {
     // Another thread is inside a print; waiting for it could hang the exit.
     return;
   }
+  // The flush can end in a fatal failure (the console conversion); nested
+  // inside a print, a level kept past it would lock every other thread out.
+  Hold hold(lock_, Hold::Adopt{});
   // A write that never returned left the buffer in an unknown state with
   // respect to what the handle has already seen: do not repeat it.
   if (!writer_.write_in_progress()) {
@@ -95,7 +102,6 @@ void StdoutStream::exit_flush() {
   }
   writer_.make_unbuffered();
   pending_ = PendingUtf8{};
-  lock_.unlock();
 }
 
 namespace {

@@ -341,6 +341,18 @@ TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
   EXPECT_EQ(fake.taken_writes(), (Writes{"held\n", "x"}));
 }
 
+TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  ASSERT_TRUE(stream.write_message(text("held")).ok());
+  fake.script = {{WriteStep::throw_out}};
+  EXPECT_THROW((void)write(stream, "x", around([&] { stream.exit_flush(); }, "")),
+               std::runtime_error);
+  // Another thread's exit step gives up on a lock that is held; this one
+  // finds it free and makes the stream unbuffered.
+  std::thread([&] { stream.exit_flush(); }).join();
+  EXPECT_EQ(testing::capacity(stream), 0u);
+}
+
 TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
