@@ -9,6 +9,19 @@ namespace {
 
 IoError not_utf8() { return IoError::from_static(message_console_not_utf8); }
 
+// True when `start`, shorter than the `length` bytes of the character that
+// its lead byte begins, can still become that character. A lead byte alone
+// always can; after it, only the second byte has a narrowed range, so
+// completing with any continuation byte (0x80) and checking the whole tells.
+bool can_become_character(std::string_view start, size_t length) {
+  if (start.size() == 1) {
+    return true;
+  }
+  char completed[4] = {'\x80', '\x80', '\x80', '\x80'};
+  start.copy(completed, start.size());
+  return utf8::is_well_formed(std::string_view(completed, length));
+}
+
 // A byte that continues the held character. Returns how many bytes of the
 // caller's write were taken.
 IoResult<size_t> continue_pending(uint8_t byte, PendingUtf8& pending,
@@ -60,9 +73,11 @@ IoResult<size_t> write_console(std::string_view bytes, PendingUtf8& pending,
   }
   const uint8_t lead = static_cast<uint8_t>(bytes.front());
   const size_t length = static_cast<size_t>(utf8::sequence_length(lead));
-  if (length >= 2 && length > bytes.size()) {
+  if (length >= 2 && length > bytes.size() && can_become_character(bytes, length)) {
     // The write ends inside what would be one character: hold its lead byte
-    // and take the rest byte by byte.
+    // and take the rest byte by byte. Bytes that already break it are an
+    // error now: held, they would count as written, and if nothing followed
+    // the write would succeed with the character never shown.
     pending.bytes[0] = lead;
     pending.count = 1;
     return size_t{1};

@@ -88,6 +88,40 @@ TEST(ConsoleWriterTest, WindowIsCutAtTheLastCompleteCharacter) {
   for (const auto& chunk : console.chunks) EXPECT_LE(chunk.size(), console_chunk_bytes);
 }
 
+TEST(ConsoleWriterTest, WriteEndingInsideACharacterIsHeldOnlyIfItCanStillBeValid) {
+  const struct {
+    std::string bytes;
+    bool held;
+  } cases[] = {
+      {"\xE2\x82", true},       // U+20AC cut short
+      {"\xE0\xA0", true},       // U+0800 cut short
+      {"\xF0\x90\x80", true},   // U+10000 cut short
+      {"\xF4\x8F\xBF", true},   // U+10FFFF cut short
+      {"\xE0\x80", false},      // overlong
+      {"\xED\xA0", false},      // surrogate
+      {"\xF0\x8F\xBF", false},  // overlong
+      {"\xF4\x90", false},      // above U+10FFFF
+      {"\xE2\x41", false},      // broken by a letter
+      {"\xF0\x9F\x41", false},  // broken by a letter
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    RecordingConsole console;
+    PendingUtf8 pending;
+    Feed feed = feed_all(c.bytes, pending, console);
+    EXPECT_TRUE(console.chunks.empty());
+    if (c.held) {
+      EXPECT_TRUE(feed.result.ok());
+      EXPECT_EQ(pending.count, c.bytes.size());
+    } else {
+      ASSERT_FALSE(feed.result.ok());
+      EXPECT_TRUE(is_console_not_utf8(feed.result.error()));
+      EXPECT_EQ(feed.taken, 0u);
+      EXPECT_TRUE(pending.empty());
+    }
+  }
+}
+
 TEST(ConsoleWriterTest, HeldCharacterIsCheckedWhenComplete) {
   // Lead bytes whose continuation is only shown wrong once it is complete.
   const struct {
