@@ -115,7 +115,14 @@ IoError IoError::custom(IoErrorKind kind, E&& error) {
       },
   };
   void* storage = ::operator new(sizeof(T), std::align_val_t{alignof(T)});
-  return custom(kind, new (storage) T(std::forward<E>(error)), ops);
+  T* object;
+  try {
+    object = new (storage) T(std::forward<E>(error));
+  } catch (...) {
+    ::operator delete(storage, std::align_val_t{alignof(T)});
+    throw;
+  }
+  return custom(kind, object, ops);
 }
 
 // Adapters that make an error a formatted-write argument, in its display or

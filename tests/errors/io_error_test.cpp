@@ -216,6 +216,21 @@ TEST(IoErrorTest, OwnershipMovesAndEveryAllocationIsFreedOnce) {
   EXPECT_EQ(window.frees(), 4u);
 }
 
+TEST(IoErrorTest, PayloadThatRaisesWhileMovedInLeavesNoAllocation) {
+  struct RaisingPayload {
+    RaisingPayload() = default;
+    RaisingPayload(RaisingPayload&&) { throw 7; }
+    bool write_debug(Formatter&) const { return true; }
+    bool write_display(Formatter&) const { return true; }
+  };
+  MessagePlatform heap;
+  ScopedPlatform use(heap);
+  testing::AllocationWindow window(heap);
+  EXPECT_THROW((void)IoError::custom(IoErrorKind::Other, RaisingPayload{}), int);
+  EXPECT_EQ(window.allocations(), 1u);  // the object's storage, given back
+  EXPECT_EQ(window.frees(), 1u);
+}
+
 TEST(IoErrorTest, CustomPayloadWithoutStorageIsReleasedButNotFreed) {
   static int releases = 0;
   static const char object[] = "static object";
