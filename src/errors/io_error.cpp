@@ -29,6 +29,12 @@ struct alignas(8) CustomRecord {
   IoErrorKind kind;
 };
 
+// A kind number outside the enumeration cannot arise from this program, but
+// a value built from one reads as Uncategorized, as its text forms do.
+IoErrorKind known_kind(IoErrorKind kind) {
+  return static_cast<int>(kind) < io_error_kind_count ? kind : IoErrorKind::Uncategorized;
+}
+
 int32_t high_half(uint64_t word) {
   return static_cast<int32_t>(static_cast<uint32_t>(word >> 32));
 }
@@ -96,13 +102,13 @@ void IoError::release() noexcept {
 IoErrorKind IoError::kind() const noexcept {
   switch (word_ & tag_mask) {
     case tag_static:
-      return reinterpret_cast<const MessageRecord*>(word_)->kind;
+      return known_kind(reinterpret_cast<const MessageRecord*>(word_)->kind);
     case tag_custom:
-      return reinterpret_cast<const CustomRecord*>(word_ - tag_custom)->kind;
+      return known_kind(reinterpret_cast<const CustomRecord*>(word_ - tag_custom)->kind);
     case tag_os:
       return kind_from_os_code(high_half(word_));
     default:
-      return static_cast<IoErrorKind>(word_ >> 32);
+      return known_kind(static_cast<IoErrorKind>(static_cast<uint8_t>(word_ >> 32)));
   }
 }
 

@@ -97,6 +97,28 @@ TEST(IoErrorTest, BareKinds) {
   }
 }
 
+TEST(IoErrorTest, ImpossibleKindNumbersReadAsUncategorizedEverywhere) {
+  const auto impossible = static_cast<IoErrorKind>(io_error_kind_count);
+  static constexpr MessageRecord odd_record{"odd", 3, static_cast<IoErrorKind>(99)};
+  int releases = 0;
+  struct Row {
+    IoError error;
+    const char* debug;
+  } rows[] = {
+      {IoError::from_kind(impossible), "Kind(Uncategorized)"},
+      {IoError::from_kind(static_cast<IoErrorKind>(255)), "Kind(Uncategorized)"},
+      {IoError::from_static(odd_record),
+       R"(Error { kind: Uncategorized, message: "odd" })"},
+      {IoError::custom(impossible, Payload(&releases, "p")),
+       R"(Custom { kind: Uncategorized, error: Payload("p") })"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.error.kind(), IoErrorKind::Uncategorized) << row.debug;
+    EXPECT_EQ(debug_of(row.error), row.debug);
+  }
+  EXPECT_EQ(display_of(rows[0].error), "uncategorized error");
+}
+
 TEST(IoErrorTest, OsCodesKeepTheCodeAndComputeTheKind) {
   const int32_t codes[] = {0,     2,          6,  109,       232,      995,
                            10013, 0x10000002, -1, INT32_MIN, INT32_MAX};
