@@ -4,8 +4,10 @@
 // use, with nothing linked against it.
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "runtime/backtrace.h"
@@ -22,6 +24,8 @@ constexpr unsigned short_frame_limit = 100;
 // A full trace stops here too, in case a damaged stack never ends.
 constexpr unsigned full_frame_limit = 4096;
 constexpr uint32_t max_name_length = 1024;
+// The longest path of a file, in UTF-16 units with its NUL.
+constexpr uint32_t max_path_units = 32768;
 constexpr unsigned max_modules = 64;
 
 constexpr std::string_view begin_marker = "__tavo_begin_short_backtrace";
@@ -98,14 +102,29 @@ void load_module(HANDLE process, uint64_t base) {
     return;
   }
   module_bases[module_count++] = base;
-  char16_t path[MAX_PATH + 1];
-  const uint32_t length = sys::platform().get_module_file_name_w(
-      reinterpret_cast<sys::Module>(base), path, MAX_PATH + 1);
-  if (length == 0 || length > MAX_PATH) {
-    return;
+  // A path may be longer than MAX_PATH. A result that fills the buffer may
+  // have been cut, so the buffer grows until the path fits with room to
+  // spare, up to the longest path the system has.
+  std::u16string path(MAX_PATH + 1, u'\0');
+  for (;;) {
+    const uint32_t size = static_cast<uint32_t>(path.size());
+    const uint32_t length = sys::platform().get_module_file_name_w(
+        reinterpret_cast<sys::Module>(base), path.data(), size);
+    if (length == 0) {
+      return;
+    }
+    if (length < size) {
+      path.resize(length);
+      break;
+    }
+    if (size >= max_path_units) {
+      return;
+    }
+    path.resize(std::min<size_t>(size * 2, max_path_units));
   }
-  (void)library.load_module(process, nullptr, reinterpret_cast<const wchar_t*>(path),
-                            nullptr, base, 0, nullptr, 0);
+  (void)library.load_module(process, nullptr,
+                            reinterpret_cast<const wchar_t*>(path.c_str()), nullptr, base,
+                            0, nullptr, 0);
 }
 
 // The exported name of the function that starts at `function_rva` in the

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -253,6 +254,29 @@ struct OldSystem final : tavo::testing::FakePlatform {
 
 OldSystem old_system;
 
+// This program's own file, named through a path longer than the system's
+// traditional limit of 260 units: 150 extra "\." before the file name. The
+// system's way with a buffer too small: cut to its size, NUL included.
+struct LongModulePath final : tavo::testing::FakePlatform {
+  uint32_t get_module_file_name_w(Module module, char16_t* buffer,
+                                  uint32_t size) override {
+    char16_t real[1024];
+    const uint32_t length = FakePlatform::get_module_file_name_w(module, real, 1024);
+    std::u16string path(real, length);
+    for (int i = 0; i < 150; ++i) {
+      path.insert(path.rfind(u'\\'), u"\\.");
+    }
+    if (path.size() >= size) {
+      path.copy(buffer, size - 1);
+      buffer[size - 1] = 0;
+      set_last_error(122);  // ERROR_INSUFFICIENT_BUFFER
+      return size;
+    }
+    buffer[path.copy(buffer, path.size())] = 0;
+    return static_cast<uint32_t>(path.size());
+  }
+};
+
 void report_old_system() {
   tavo::print_to_stdout("guarantee ", old_system.guarantee_asked, ", kernel32 lookups ",
                         old_system.kernel_lookups, "\n");
@@ -272,6 +296,10 @@ int main(int argc, char** argv) {
   if (name == "startup-handler-fails") {
     tavo::sys::set_platform(&no_handler);
     routine = normal;
+  } else if (name == "fail-long-module-path") {
+    static LongModulePath long_path;
+    tavo::sys::set_platform(&long_path);
+    routine = fail;
   } else if (name == "startup-old-system") {
     tavo::sys::set_platform(&old_system);
     routine = report_old_system;

@@ -162,6 +162,10 @@ TEST(StackTrace, UnpairedSurrogateInTheEnvironmentGivesShortTrace) {
   expect_trace(run(launch), false, "surrogate");
 }
 
+TEST(StackTrace, ProgramUnderALongPathStillNamesItsFrames) {
+  expect_trace(run(scenario(L"fail-long-module-path", u"1")), false, "long path");
+}
+
 TEST(StackTrace, ShortTraceVisitsAtMost101Frames) {
   ChildResult r = run(scenario(L"fail-deep", u"1"));
   EXPECT_EQ(r.exit_status, 101u);
