@@ -8,7 +8,9 @@ namespace tavo {
 // Writes "stack backtrace:\n" and the calling thread's frames to `sink`,
 // under the process-wide trace lock. `full` writes every frame; otherwise
 // only the frames between the raise marker and the start marker, followed by
-// a note that details were omitted. Write errors end the trace quietly.
+// a note that details were omitted. A full trace shows at most 4097 frames,
+// so that a damaged stack cannot make it endless; when there are more, its
+// last line says how many were left out. Write errors end the trace quietly.
 void write_stack_trace(TextSink& sink, bool full);
 
 }  // namespace tavo

@@ -21,8 +21,11 @@ namespace {
 
 // A short trace visits at most this many frames after the first.
 constexpr unsigned short_frame_limit = 100;
-// A full trace stops here too, in case a damaged stack never ends.
+// A full trace stops here too, in case a damaged stack never ends; it then
+// counts the frames it leaves out and says how many.
 constexpr unsigned full_frame_limit = 4096;
+// The most frames that a full trace counts beyond its limit.
+constexpr unsigned max_frames_counted = 1u << 20;
 constexpr uint32_t max_name_length = 1024;
 // The longest path of a file, in UTF-16 units with its NUL.
 constexpr uint32_t max_path_units = 32768;
@@ -218,6 +221,37 @@ bool write_entry(TextSink& sink, HANDLE process, unsigned number, DWORD64 addres
   return true;
 }
 
+// Moves `context` from its frame (in `function`, or in a leaf function when
+// that is null) to the caller's. False when the stack looks damaged: a walk
+// over it would never end.
+bool unwind_one(sys::Platform& os, CONTEXT& context, void* function, uint64_t base) {
+  const uint64_t pc = context.Rip;
+  const uint64_t sp = context.Rsp;
+  if (function != nullptr) {
+    os.rtl_virtual_unwind(base, pc, function, &context);
+  } else {
+    // A leaf function: the return address is on top of the stack.
+    std::memcpy(&context.Rip, reinterpret_cast<const void*>(sp), sizeof context.Rip);
+    context.Rsp = sp + 8;
+  }
+  return context.Rsp > sp;
+}
+
+// The number of frames from `context` outward, walked without names; at most
+// max_frames_counted.
+unsigned count_frames(sys::Platform& os, CONTEXT& context) {
+  unsigned count = 0;
+  while (context.Rip != 0 && count < max_frames_counted) {
+    ++count;
+    uint64_t base = 0;
+    void* function = os.rtl_lookup_function_entry(context.Rip - 1, &base);
+    if (!unwind_one(os, context, function, base)) {
+      break;
+    }
+  }
+  return count;
+}
+
 // Walks the calling thread's stack and writes the entries; false when a
 // write failed.
 bool write_frames(TextSink& sink, bool full) {
@@ -240,10 +274,9 @@ bool write_frames(TextSink& sink, bool full) {
 
   bool open = full;
   unsigned written = 0;
-  for (unsigned visited = 0; visited <= (full ? full_frame_limit : short_frame_limit);
-       ++visited) {
+  unsigned visited = 0;
+  for (; visited <= (full ? full_frame_limit : short_frame_limit); ++visited) {
     const uint64_t pc = context.Rip;
-    const uint64_t sp = context.Rsp;
     if (pc == 0) {
       break;
     }
@@ -287,16 +320,18 @@ bool write_frames(TextSink& sink, bool full) {
       ++written;
     }
 
-    // On to the caller.
-    if (function != nullptr) {
-      os.rtl_virtual_unwind(base, pc, function, &context);
-    } else {
-      // A leaf function: the return address is on top of the stack.
-      std::memcpy(&context.Rip, reinterpret_cast<const void*>(sp), sizeof context.Rip);
-      context.Rsp = sp + 8;
+    if (!unwind_one(os, context, function, base)) {
+      return true;
     }
-    if (context.Rsp <= sp) {
-      break;  // a damaged stack: it would never end
+  }
+  if (full && visited > full_frame_limit) {
+    const unsigned left_out = count_frames(os, context);
+    if (left_out > 0) {
+      return write_formatted(
+                 sink, "note: ", left_out == max_frames_counted ? "at least " : "",
+                 left_out, " further frames were left out: a full trace shows at most ",
+                 full_frame_limit + 1, ".\n")
+          .ok();
     }
   }
   return true;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -85,6 +86,31 @@ TEST(Backtrace, ShortTraceOutsideARaiseShowsNoFrames) {
   RecordingSink sink;
   backtrace_test_descend(3, sink, false);
   EXPECT_EQ(sink.text(), "stack backtrace:\n" + trailer);
+}
+
+TEST(Backtrace, FullTraceSaysHowManyFramesItLeftOut) {
+  RecordingSink sink;
+  backtrace_test_descend(4200, sink, true);
+  const std::string& text = sink.text();
+  size_t entries = 0;
+  for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    const size_t digits = text.find_first_not_of(' ', at);
+    entries += std::isdigit(static_cast<unsigned char>(text[digits])) != 0;
+  }
+  EXPECT_EQ(entries, 4097u);
+  // The descent alone leaves 104 frames out; the test's callers add a few.
+  const size_t last_line = text.rfind('\n', text.size() - 2) + 1;
+  unsigned left_out = 0;
+  char end = 0;
+  ASSERT_EQ(std::sscanf(text.c_str() + last_line,
+                        "note: %u further frames were left out: a full trace shows at "
+                        "most 4097%c",
+                        &left_out, &end),
+            2)
+      << text.substr(last_line);
+  EXPECT_EQ(end, '.');
+  EXPECT_GE(left_out, 104u);
+  EXPECT_LE(left_out, 150u);
 }
 
 TEST(Backtrace, FailedWritesEndTheTrace) {
