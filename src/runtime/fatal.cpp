@@ -163,7 +163,18 @@ uint64_t failures_in_flight() noexcept {
   return in_flight.load(std::memory_order_acquire);
 }
 
-void install_cannot_unwind_handler() noexcept { std::set_terminate(on_terminate); }
+void install_cannot_unwind_handler() noexcept {
+  std::set_terminate(on_terminate);
+  // The C++ runtime keeps its per-thread exception state in emulated thread
+  // storage, whose first use in the process creates a thread-library key;
+  // that takes the library's key lock exclusively. A thread's exit callback
+  // holds the same lock while it runs the thread-local destructors, so a
+  // failure raised in one of those, were it the process's first, would wait
+  // for itself forever instead of ending as one that cannot unwind. Asking
+  // for the state here, on the main thread, makes the key before any thread
+  // ends. (The result is kept: the call is declared pure and would go.)
+  [[maybe_unused]] volatile int in_flight_here = std::uncaught_exceptions();
+}
 
 }  // namespace detail
 

@@ -204,12 +204,6 @@ TEST(StackTrace, SecondFailureWhileUnwindingGetsFullTrace) {
 }
 
 TEST(Abort, FailureLeavingAThreadLocalDestructorCannotUnwind) {
-#ifdef __clang__
-  // Built with clang, the throw out of the thread-local destructor never
-  // reaches the terminate handler under Wine: the unwinder hangs inside the
-  // thread-exit callback. Known and open; the GCC build passes.
-  GTEST_SKIP() << "hangs in the unwinder when built with clang";
-#endif
   ChildResult r = run(scenario(L"thread-local-destructor", u"0"));
   EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
   EXPECT_EQ(r.out, "");
