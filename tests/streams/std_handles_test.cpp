@@ -39,6 +39,7 @@ struct ScriptedPlatform : testing::FakePlatform {
   std::vector<uint32_t> console_write_sizes;
   std::deque<uint32_t> console_accepts;  // per call: most units taken
   bool console_write_fails = false;
+  size_t failing_console_write = 0;  // the number of the one call that fails
   std::vector<int> conversion_capacities;
 
   // File.
@@ -79,7 +80,7 @@ struct ScriptedPlatform : testing::FakePlatform {
                        uint32_t* written) override {
     EXPECT_EQ(h, fake_handle);
     console_write_sizes.push_back(count);
-    if (console_write_fails) {
+    if (console_write_fails || console_write_sizes.size() == failing_console_write) {
       last_error = 6;
       return false;
     }
@@ -237,16 +238,23 @@ TEST_F(StdHandlesTest, FourByteCharacterArrivesWholeHoweverItIsSplit) {
 }
 
 TEST_F(StdHandlesTest, ConsoleStoppingInsideASurrogatePairGetsTheSecondHalf) {
-  fake.console = true;
-  fake.console_accepts = {2};  // "a" and the first half of U+1F600
-  IoResult<size_t> result = write_std_handle(-11,
-                                             "a\xF0\x9F\x98\x80"
-                                             "b",
-                                             pending);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), 5u);  // "a" and the whole character, not "b"
-  EXPECT_EQ(fake.console_write_sizes, (std::vector<uint32_t>{4, 1}));
-  EXPECT_EQ(fake.screen, u"a\U0001F600");
+  // The write of the second half counts whatever its outcome.
+  for (const bool second_fails : {false, true}) {
+    SCOPED_TRACE(second_fails ? "second write fails" : "second write succeeds");
+    ScriptedPlatform console;
+    console.console = true;
+    console.console_accepts = {2};  // "a" and the first half of U+1F600
+    console.failing_console_write = second_fails ? 2 : 0;
+    testing::ScopedPlatform inner(console);
+    IoResult<size_t> result = write_std_handle(-11,
+                                               "a\xF0\x9F\x98\x80"
+                                               "b",
+                                               pending);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value(), 5u);  // "a" and the whole character, not "b"
+    EXPECT_EQ(console.console_write_sizes, (std::vector<uint32_t>{4, 1}));
+    EXPECT_EQ(console.screen, second_fails ? u"a\xD83D" : u"a\U0001F600");
+  }
 }
 
 TEST_F(StdHandlesTest, PartialConsoleWriteReportsTheBytesOfTheUnitsTaken) {

@@ -7,6 +7,7 @@
 //   stdin_probe threads N   four threads read lines until the end of input;
 //                           checks that the lines "0\n" .. "N-1\n" each
 //                           arrived once and whole, and prints a summary
+//   stdin_probe no-memory N heap requests of N bytes or more fail; one call
 #include <fcntl.h>
 #include <io.h>
 
@@ -20,6 +21,7 @@
 
 #include "errors/io_error.h"
 #include "streams/stdin.h"
+#include "support/fake_platform.h"
 #include "support/hex.h"
 
 namespace {
@@ -116,6 +118,14 @@ int read_in_threads(size_t expected) {
   return 0;
 }
 
+// No heap block of `refused` bytes or more.
+struct ShortOfMemory final : tavo::testing::FakePlatform {
+  size_t refused = SIZE_MAX;
+  void* heap_alloc(size_t size) override {
+    return size >= refused ? nullptr : FakePlatform::heap_alloc(size);
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +137,12 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "threads") == 0) {
     return read_in_threads(std::strtoull(argv[2], nullptr, 10));
   }
-  std::fputs("usage: stdin_probe lines N | threads N\n", stderr);
+  if (argc == 3 && std::strcmp(argv[1], "no-memory") == 0) {
+    static ShortOfMemory short_of_memory;
+    short_of_memory.refused = std::strtoull(argv[2], nullptr, 10);
+    tavo::sys::set_platform(&short_of_memory);
+    return read_lines(1);
+  }
+  std::fputs("usage: stdin_probe lines N | threads N | no-memory N\n", stderr);
   return 2;
 }

@@ -3,6 +3,7 @@
 // threads sharing one pipe.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,36 @@ TEST(StdinProcess, IllFormedLineIsRefusedAndSkipped) {
   ChildResult r = run_lines(Input::bytes("a\xED\xA0\x80z\nnext\n"), 2);
   EXPECT_EQ(r.out,
             "err InvalidData - stream did not contain valid UTF-8\n" + ok("next\n"));
+}
+
+TEST(StdinProcess, MemoryThatCannotBeHadEndsTheProcessWithItsLine) {
+  struct Case {
+    const char* name;
+    std::wstring refused;  // heap requests of this size or more fail
+    std::string in;
+    size_t least, most;  // the size of the request that failed
+  };
+  const Case cases[] = {
+      {"input buffer", L"12288", "x\n", 12288, 12288},
+      {"growing text", L"20000", std::string(20000, 'x') + "\n", 20001, SIZE_MAX},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildSpec launch = probe({L"no-memory", c.refused});
+    launch.in = Input::bytes(c.in);
+    ChildResult r = run_child(launch);
+    EXPECT_EQ(r.exit_status, 0xC0000409u) << hex_status(r.exit_status);
+    EXPECT_EQ(r.out, "");
+    size_t size = 0;
+    char end = 0;
+    ASSERT_EQ(std::sscanf(r.err.c_str(), "memory allocation of %zu bytes failed%c", &size,
+                          &end),
+              2)
+        << escaped(r.err);
+    EXPECT_GE(size, c.least);
+    EXPECT_LE(size, c.most);
+    EXPECT_EQ(r.err, "memory allocation of " + std::to_string(size) + " bytes failed\n");
+  }
 }
 
 TEST(StdinProcess, FourThreadsShareOnePipeLineByLine) {

@@ -26,10 +26,11 @@ using testing::ScopedPlatform;
 
 const sys::Handle fake_stdout = reinterpret_cast<sys::Handle>(uintptr_t{0x5100});
 constexpr sys::NtStatus status_disk_full = static_cast<sys::NtStatus>(0xC000007Fu);
+constexpr sys::NtStatus status_invalid_handle = static_cast<sys::NtStatus>(0xC0000008u);
 
 // What one NtWriteFile on the fake handle does; by default it takes all.
 struct WriteStep {
-  enum What { take, fail, throw_out } what = take;
+  enum What { take, fail, invalid_handle, throw_out } what = take;
   size_t count = SIZE_MAX;  // bytes taken
 };
 
@@ -45,9 +46,18 @@ class RecordingStdout final : public FakePlatform {
   }
   bool get_console_mode(Handle handle, uint32_t* mode) override {
     if (handle == fake_stdout) {
-      return false;
+      return console;
     }
     return FakePlatform::get_console_mode(handle, mode);
+  }
+  // As a console, standard output fails every write with code 6.
+  bool write_console_w(Handle handle, const char16_t* units, uint32_t count,
+                       uint32_t* written) override {
+    if (handle != fake_stdout) {
+      return FakePlatform::write_console_w(handle, units, count, written);
+    }
+    set_last_error(sys::error_invalid_handle);
+    return false;
   }
   NtStatus nt_write_file(Handle handle, sys::IoStatusBlock* block, const void* bytes,
                          uint32_t length) override {
@@ -66,7 +76,10 @@ class RecordingStdout final : public FakePlatform {
     if (step.what == WriteStep::throw_out) {
       throw std::runtime_error("write never returned");
     }
-    const NtStatus status = step.what == WriteStep::fail ? status_disk_full : 0;
+    const NtStatus status = step.what == WriteStep::fail ? status_disk_full
+                            : step.what == WriteStep::invalid_handle
+                                ? status_invalid_handle
+                                : 0;
     block->status = status;
     block->information =
         step.what == WriteStep::take ? std::min<size_t>(step.count, length) : 0;
@@ -82,6 +95,7 @@ class RecordingStdout final : public FakePlatform {
   std::vector<std::string> writes;  // bytes offered, one entry per call
   std::deque<WriteStep> script;
   bool missing = false;
+  bool console = false;
   bool record = true;  // false: count nothing, allocate nothing
 };
 
@@ -351,6 +365,20 @@ TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
   // finds it free and makes the stream unbuffered.
   std::thread([&] { stream.exit_flush(); }).join();
   EXPECT_EQ(testing::capacity(stream), 0u);
+}
+
+TEST_F(StdoutTest, WriteFailingWithCode6IsSilentSuccess) {
+  for (const bool console : {false, true}) {
+    SCOPED_TRACE(console ? "WriteConsoleW fails with 6" : "NtWriteFile: invalid handle");
+    fake.console = console;
+    fake.script.assign(2, {WriteStep::invalid_handle});
+    StdoutStream stream(StdoutStream::buffer_capacity);
+    EXPECT_TRUE(stream.write_message(text("direct line\n")).ok());
+    ASSERT_TRUE(stream.write_message(text("held")).ok());
+    EXPECT_TRUE(stream.write_message(text("\n")).ok());  // the flush
+    EXPECT_EQ(testing::buffered(stream), "");
+  }
+  EXPECT_EQ(fake.taken_writes(), (Writes{"direct line\n", "held\n"}));
 }
 
 TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
