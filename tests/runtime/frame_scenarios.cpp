@@ -1,6 +1,7 @@
 // A program whose main routine is chosen by its first argument, for the
 // process-frame tests: each scenario ends in one of the ways the start
 // routine, the fatal reports and the aborts must handle.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/windows_api.h"
 #include "runtime/fatal.h"
 #include "runtime/fatal_unwind.h"
 #include "runtime/run_main.h"
@@ -181,7 +183,12 @@ volatile bool keep_going = true;
   return frame_scenario_recurse(block) + block[1];
 }
 
-void overflow_main() { frame_scenario_recurse(nullptr); }
+// Text held by standard output stays unwritten: the overflow ends the
+// process without the exit clean-up.
+void overflow_main() {
+  hold_pending_output();
+  frame_scenario_recurse(nullptr);
+}
 
 void overflow_thread() {
   std::thread worker([] {
@@ -191,6 +198,34 @@ void overflow_thread() {
     frame_scenario_recurse(nullptr);
   });
   worker.join();
+}
+
+// The overflow handler called on a thread whose local storage is gone: a
+// thread-local destructor that runs after the thread's record was released
+// (made first, it is destroyed last). Its flag is not a member: in the GCC
+// build the object's storage may already be released when it runs.
+std::atomic<bool> overflow_at_thread_end{false};
+
+struct OverflowsAtThreadEnd {
+  void arm() { overflow_at_thread_end = true; }
+  ~OverflowsAtThreadEnd() {
+    if (overflow_at_thread_end.exchange(false)) {
+      EXCEPTION_RECORD record{};
+      record.ExceptionCode = 0xC00000FDu;  // EXCEPTION_STACK_OVERFLOW
+      EXCEPTION_POINTERS pointers{&record, nullptr};
+      (void)tavo::overflow_handler(&pointers);
+    }
+  }
+};
+
+thread_local OverflowsAtThreadEnd overflows_at_end;
+
+void overflow_without_record() {
+  hold_pending_output();
+  std::thread([] {
+    overflows_at_end.arm();
+    (void)tavo::current_thread_record();
+  }).join();
 }
 
 void impossible_allocation() {
@@ -220,6 +255,7 @@ void (*routine_for(std::string_view name))() {
       {"overflow-main", overflow_main},
       {"overflow-thread", overflow_thread},
       {"impossible-allocation", impossible_allocation},
+      {"overflow-without-record", overflow_without_record},
   };
   for (const Entry& entry : entries) {
     if (entry.name == name) {
@@ -282,6 +318,67 @@ void report_old_system() {
                         old_system.kernel_lookups, "\n");
 }
 
+// The stack guarantee refused for a reason other than an old system.
+struct NoGuarantee final : tavo::testing::FakePlatform {
+  bool set_thread_stack_guarantee(uint32_t*) override {
+    set_last_error(87);  // ERROR_INVALID_PARAMETER
+    return false;
+  }
+};
+
+// Standard output is a console whose text cannot be converted: the exit
+// clean-up's flush raises a failure.
+struct UnconvertibleConsole final : tavo::testing::FakePlatform {
+  bool is_stdout(Handle handle) {
+    return handle == FakePlatform::get_std_handle(tavo::sys::std_output_handle);
+  }
+  bool get_console_mode(Handle handle, uint32_t* mode) override {
+    return is_stdout(handle) || FakePlatform::get_console_mode(handle, mode);
+  }
+  int multi_byte_to_wide_char(uint32_t, uint32_t, const char*, int, char16_t*,
+                              int) override {
+    return 0;
+  }
+};
+
+// What start-up passes to SetThreadDescription, or (when `missing`) a system
+// without the function, whose lookup leaves the last error 127.
+struct DescribedThread final : tavo::testing::FakePlatform {
+  bool missing = false;
+  static inline tavo::sys::Handle thread = nullptr;
+  static inline std::u16string description;
+  static int32_t set_thread_description(tavo::sys::Handle target, const char16_t* text) {
+    thread = target;
+    description = text;
+    return 0;
+  }
+  tavo::sys::Procedure get_proc_address(Module module, const char* name) override {
+    if (std::strcmp(name, "SetThreadDescription") != 0) {
+      return FakePlatform::get_proc_address(module, name);
+    }
+    if (missing) {
+      set_last_error(127);  // ERROR_PROC_NOT_FOUND
+      return nullptr;
+    }
+    return reinterpret_cast<tavo::sys::Procedure>(&set_thread_description);
+  }
+};
+
+DescribedThread described_thread;
+
+void report_description() {
+  // Read first: the stand-in for a missing function leaves 120 here.
+  const uint32_t last_error = described_thread.get_last_error();
+  if (described_thread.missing) {
+    tavo::print_to_stdout("last error ", last_error, "\n");
+    return;
+  }
+  const bool current = DescribedThread::thread == described_thread.get_current_thread();
+  const std::string name(DescribedThread::description.begin(),
+                         DescribedThread::description.end());
+  tavo::print_to_stdout("described '", name, "'", current ? " on this thread" : "", "\n");
+}
+
 }  // namespace frame_scenario
 
 int main(int argc, char** argv) {
@@ -292,10 +389,22 @@ int main(int argc, char** argv) {
   }
   const std::string_view name = argv[1];
   static NoVectoredHandler no_handler;
+  static NoGuarantee no_guarantee;
+  static UnconvertibleConsole unconvertible_console;
   void (*routine)() = routine_for(name);
   if (name == "startup-handler-fails") {
     tavo::sys::set_platform(&no_handler);
     routine = normal;
+  } else if (name == "startup-guarantee-fails") {
+    tavo::sys::set_platform(&no_guarantee);
+    routine = normal;
+  } else if (name == "exit-cleanup-fails") {
+    tavo::sys::set_platform(&unconvertible_console);
+    routine = normal;
+  } else if (name == "startup-description" || name == "startup-no-description") {
+    described_thread.missing = name == "startup-no-description";
+    tavo::sys::set_platform(&described_thread);
+    routine = report_description;
   } else if (name == "fail-long-module-path") {
     static LongModulePath long_path;
     tavo::sys::set_platform(&long_path);

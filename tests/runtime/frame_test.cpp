@@ -166,16 +166,22 @@ TEST(StackTrace, ProgramUnderALongPathStillNamesItsFrames) {
   expect_trace(run(scenario(L"fail-long-module-path", u"1")), false, "long path");
 }
 
-TEST(StackTrace, ShortTraceVisitsAtMost101Frames) {
+TEST(StackTrace, ShortTraceVisitsExactly101Frames) {
+  // The full trace of the same failure numbers every frame from 0. The short
+  // one counts the raising frames before its window opens as well: it shows
+  // the frames after the raise marker up to frame 100, and no further.
+  const std::vector<std::string> all =
+      frame_names(run(scenario(L"fail-deep", u"full")).err);
+  size_t marker = 0;
+  while (marker < all.size() && !has(all[marker], "__tavo_end_short_backtrace")) ++marker;
+  ASSERT_GT(all.size(), 101u) << "the descent must reach past the window";
+  ASSERT_LT(marker, 100u);
   ChildResult r = run(scenario(L"fail-deep", u"1"));
   EXPECT_EQ(r.exit_status, 101u);
-  std::vector<std::string> names = frame_names(r.err);
-  // The raising frames before the window opens count too, and the two
-  // markers are never written: fewer than 100 entries, all of the descent.
-  EXPECT_LE(names.size(), 99u);
-  EXPECT_GE(names.size(), 90u);
-  EXPECT_FALSE(any_name_has(names, "fail_deep")) << escaped(r.err);
-  EXPECT_TRUE(has(names.back(), "frame_scenario_descend")) << escaped(r.err);
+  const std::vector<std::string> expected(all.begin() + static_cast<long>(marker) + 1,
+                                          all.begin() + 101);
+  EXPECT_EQ(frame_names(r.err), expected) << escaped(r.err);
+  EXPECT_TRUE(has(expected.back(), "frame_scenario_descend"));
   EXPECT_TRUE(has(r.err, trailer));
 }
 
@@ -203,20 +209,34 @@ TEST(StackTrace, SecondFailureWhileUnwindingGetsFullTrace) {
   EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
 }
 
-TEST(Abort, FailureLeavingAThreadLocalDestructorCannotUnwind) {
-  ChildResult r = run(scenario(L"thread-local-destructor", u"0"));
-  EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
-  EXPECT_EQ(r.out, "");
-  const std::string start =
-      line1("<unnamed>", "raised by a thread-local destructor") + hint +
-      "thread '<unnamed>' panicked at 'panic in a function that cannot "
-      "unwind', ";
-  EXPECT_EQ(r.err.substr(0, start.size()), start) << escaped(r.err);
-  // Still the thread's second failure: a full trace, whatever the variable.
-  EXPECT_TRUE(has(r.err, "stack backtrace:\n")) << escaped(r.err);
-  const std::string ending = "thread caused non-unwinding panic. aborting.\n";
-  ASSERT_GE(r.err.size(), ending.size());
-  EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
+TEST(Abort, FailureWhereNothingMayUnwindCannotUnwind) {
+  // A failure raised by a thread-local destructor, and one raised by the
+  // overflow handler on a thread whose record is gone: each is reported and
+  // becomes the failure that cannot unwind.
+  const std::pair<const wchar_t*, std::string> cases[] = {
+      {L"thread-local-destructor",
+       line1("<unnamed>", "raised by a thread-local destructor")},
+      {L"overflow-without-record",
+       "thread '<unnamed>' panicked at 'the thread's record is gone: its local storage "
+       "has "
+       "been torn down', "},
+  };
+  for (const auto& [name, first] : cases) {
+    SCOPED_TRACE(first);
+    ChildResult r = run(scenario(name, u"0"));
+    EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(r.err.substr(0, first.size()), first) << escaped(r.err);
+    const std::string next =
+        hint +
+        "thread '<unnamed>' panicked at 'panic in a function that cannot unwind', ";
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1, next.size()), next) << escaped(r.err);
+    // Still the thread's second failure: a full trace, whatever the variable.
+    EXPECT_TRUE(has(r.err, "stack backtrace:\n")) << escaped(r.err);
+    const std::string ending = "thread caused non-unwinding panic. aborting.\n";
+    ASSERT_GE(r.err.size(), ending.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - ending.size()), ending);
+  }
 }
 
 struct AbortCase {
@@ -226,6 +246,8 @@ struct AbortCase {
 };
 
 TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
+  const std::string hint_pattern =
+      std::regex_replace(hint, std::regex(R"([`=])"), R"(\$&)");
   const AbortCase cases[] = {
       {L"non-unwinding",
        line1("main", "must not unwind") + hint +
@@ -240,8 +262,17 @@ TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
       {L"startup-handler-fails",
        "thread '<unnamed>' panicked at 'failed to install exception handler', "
        "[^\n]*run_main\\.cpp:[0-9]+:[0-9]+\n" +
-           std::regex_replace(hint, std::regex(R"([`=])"), R"(\$&)") +
-           "fatal runtime error: initialization or cleanup bug\n",
+           hint_pattern + "fatal runtime error: initialization or cleanup bug\n",
+       true},
+      {L"startup-guarantee-fails",
+       "thread '<unnamed>' panicked at 'failed to reserve stack space for exception "
+       "handling', [^\n]*run_main\\.cpp:[0-9]+:[0-9]+\n" +
+           hint_pattern + "fatal runtime error: initialization or cleanup bug\n",
+       true},
+      {L"exit-cleanup-fails",
+       "thread 'main' panicked at 'Unexpected error in MultiByteToWideChar', "
+       "[^\n]*std_handles\\.cpp:[0-9]+:[0-9]+\n" +
+           hint_pattern + "fatal runtime error: initialization or cleanup bug\n",
        true},
       {L"impossible-allocation", "memory allocation of 70368744177664 bytes failed\n",
        false},
@@ -259,11 +290,20 @@ TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
   }
 }
 
-TEST(StartRoutine, OldSystemStartsSilently) {
-  ChildResult r = run(scenario(L"startup-old-system"));
-  EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "guarantee 20480, kernel32 lookups 1\n");
+TEST(StartRoutine, ThreadDescriptionAndOldSystems) {
+  const std::pair<const wchar_t*, const char*> cases[] = {
+      {L"startup-description", "described 'main' on this thread\n"},
+      // The stand-in for a missing SetThreadDescription is called all the same.
+      {L"startup-no-description", "last error 120\n"},
+      {L"startup-old-system", "guarantee 20480, kernel32 lookups 1\n"},
+  };
+  for (const auto& [name, out] : cases) {
+    SCOPED_TRACE(out);
+    ChildResult r = run(scenario(name));
+    EXPECT_EQ(r.exit_status, 0u) << hex_status(r.exit_status);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, out);
+  }
 }
 
 TEST(FatalReport, MissingStandardErrorShowsNothingAndKeeps101) {
