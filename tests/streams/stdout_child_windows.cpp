@@ -17,6 +17,7 @@
 //                    routine returns
 //   threads          8 threads print 2000 multi-piece lines each
 //   no-memory        every request for 1024 bytes fails; prints a line
+//   formatter-error  prints an argument whose text conversion fails
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -79,6 +80,13 @@ struct WaitForever {
     return true;
   }
 };
+
+// An argument whose conversion gives up without a failed write.
+struct FailingConversion {
+  bool write_to(tavo::Formatter&) const { return false; }
+};
+
+void formatter_error() { print_to_stdout(FailingConversion{}, "\n"); }
 
 void held() {
   print_to_stdout("Guess the numberl!\n");
@@ -168,6 +176,7 @@ const Scenario scenarios[] = {
     {"other-holds", other_holds, nullptr},
     {"threads", threads, nullptr},
     {"no-memory", print, &no_1024_bytes},
+    {"formatter-error", formatter_error, nullptr},
 };
 
 }  // namespace

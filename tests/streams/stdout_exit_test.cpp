@@ -119,10 +119,11 @@ TEST(StdoutProcess, FullDeviceIsAFatalPrintFailure) {
   EXPECT_TRUE(ends_with(failure.position_file, "stdout.cpp")) << escaped(r.err);
 }
 
-TEST(StdoutProcess, HandleThatTakesNothingIsAFatalPrintFailure) {
+TEST(StdoutProcess, FixedErrorsAreFatalPrintFailures) {
   const std::pair<const wchar_t*, const char*> cases[] = {
       {L"zero-direct", "failed to write whole buffer"},
       {L"zero-flush", "failed to write the buffered data"},
+      {L"formatter-error", "formatter error"},
   };
   for (const auto& [scenario, message] : cases) {
     SCOPED_TRACE(message);
