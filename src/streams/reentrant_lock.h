@@ -60,6 +60,14 @@ class BasicReentrantLock {
     }
   }
 
+  // For tests: the calling thread takes the lock as if it had nested it to
+  // the maximum count.
+  void lock_at_limit_for_testing() {
+    lock_.lock_exclusive();
+    take(sys::current_thread_id());
+    count_ = std::numeric_limits<Count>::max();
+  }
+
   // True when the calling thread holds the lock.
   bool held_by_current_thread() const {
     return owner_.load(std::memory_order_relaxed) == sys::current_thread_id();

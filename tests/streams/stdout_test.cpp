@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "runtime/allocation.h"
+#include "runtime/fatal_unwind.h"
 #include "streams/testing.h"
 #include "support/fake_platform.h"
 #include "support/string_formatter.h"
@@ -25,6 +27,7 @@ using testing::FakePlatform;
 using testing::ScopedPlatform;
 
 const sys::Handle fake_stdout = reinterpret_cast<sys::Handle>(uintptr_t{0x5100});
+const sys::Handle fake_stderr = reinterpret_cast<sys::Handle>(uintptr_t{0x5200});
 constexpr sys::NtStatus status_disk_full = static_cast<sys::NtStatus>(0xC000007Fu);
 constexpr sys::NtStatus status_invalid_handle = static_cast<sys::NtStatus>(0xC0000008u);
 
@@ -42,11 +45,17 @@ class RecordingStdout final : public FakePlatform {
     if (id == sys::std_output_handle) {
       return missing ? nullptr : fake_stdout;
     }
+    if (id == sys::std_error_handle) {
+      return fake_stderr;
+    }
     return FakePlatform::get_std_handle(id);
   }
   bool get_console_mode(Handle handle, uint32_t* mode) override {
     if (handle == fake_stdout) {
       return console;
+    }
+    if (handle == fake_stderr) {
+      return false;
     }
     return FakePlatform::get_console_mode(handle, mode);
   }
@@ -61,6 +70,12 @@ class RecordingStdout final : public FakePlatform {
   }
   NtStatus nt_write_file(Handle handle, sys::IoStatusBlock* block, const void* bytes,
                          uint32_t length) override {
+    if (handle == fake_stderr) {
+      err.append(static_cast<const char*>(bytes), length);
+      block->status = 0;
+      block->information = length;
+      return 0;
+    }
     if (handle != fake_stdout) {
       return FakePlatform::nt_write_file(handle, block, bytes, length);
     }
@@ -93,6 +108,7 @@ class RecordingStdout final : public FakePlatform {
 
   std::mutex mutex;
   std::vector<std::string> writes;  // bytes offered, one entry per call
+  std::string err;                  // what reached standard error
   std::deque<WriteStep> script;
   bool missing = false;
   bool console = false;
@@ -379,6 +395,30 @@ TEST_F(StdoutTest, WriteFailingWithCode6IsSilentSuccess) {
     EXPECT_EQ(testing::buffered(stream), "");
   }
   EXPECT_EQ(fake.taken_writes(), (Writes{"direct line\n", "held\n"}));
+}
+
+TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  testing::lock(stream).lock_at_limit_for_testing();
+  const std::function<void()> entries[] = {
+      [&] { (void)stream.write_message(text("x")); },
+      [&] { stream.exit_flush(); },
+  };
+  for (const auto& enter : entries) {
+    fake.err.clear();
+    try {
+      enter();
+      ADD_FAILURE() << "nested past the limit";
+    } catch (detail::FatalUnwind& failure) {
+      EXPECT_EQ(failure.payload(), "lock count overflow in reentrant mutex");
+      detail::failure_caught();
+    }
+    EXPECT_TRUE(fake.err.starts_with(
+        "thread '<unnamed>' panicked at 'lock count overflow in reentrant mutex', "))
+        << fake.err;
+  }
+  EXPECT_EQ(testing::buffered(stream), "");
+  EXPECT_EQ(testing::capacity(stream), StdoutStream::buffer_capacity);
 }
 
 TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
