@@ -173,7 +173,7 @@ void install_cannot_unwind_handler() noexcept {
   // for itself forever instead of ending as one that cannot unwind. Asking
   // for the state here, on the main thread, makes the key before any thread
   // ends. (The result is kept: the call is declared pure and would go.)
-  [[maybe_unused]] volatile int in_flight_here = std::uncaught_exceptions();
+  [[maybe_unused]] volatile int exceptions = std::uncaught_exceptions();
 }
 
 }  // namespace detail
