@@ -14,6 +14,10 @@
 
 namespace tavo {
 
+namespace testing {
+struct StdoutProbe;
+}  // namespace testing
+
 // `Count` is the nesting counter; tests use a narrow one to reach its limit.
 template <class Count>
 class BasicReentrantLock {
@@ -60,20 +64,14 @@ class BasicReentrantLock {
     }
   }
 
-  // For tests: the calling thread takes the lock as if it had nested it to
-  // the maximum count.
-  void lock_at_limit_for_testing() {
-    lock_.lock_exclusive();
-    take(sys::current_thread_id());
-    count_ = std::numeric_limits<Count>::max();
-  }
-
   // True when the calling thread holds the lock.
   bool held_by_current_thread() const {
     return owner_.load(std::memory_order_relaxed) == sys::current_thread_id();
   }
 
  private:
+  friend struct testing::StdoutProbe;
+
   // Only the owning thread gets here, so the count needs no synchronisation;
   // the owner field is read by other threads only to learn that it is not
   // theirs, for which a relaxed load suffices: a thread always sees its own

@@ -20,10 +20,6 @@
 
 namespace tavo {
 
-namespace testing {
-struct StdoutProbe;
-}  // namespace testing
-
 // The state behind standard output. The program has exactly one, made on
 // first use and never destroyed (see stdout_stream()); tests make their own
 // to start from a known state. Every platform write goes to standard output.

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "streams/stdout.h"
@@ -14,7 +16,14 @@ struct StdoutProbe {
     return stream.writer_.buffered();
   }
   static size_t capacity(const StdoutStream& stream) { return stream.writer_.capacity(); }
-  static ReentrantLock& lock(StdoutStream& stream) { return stream.lock_; }
+  // The calling thread takes the stream's lock as if it had nested it to the
+  // maximum count.
+  static void lock_at_limit(StdoutStream& stream) {
+    ReentrantLock& lock = stream.lock_;
+    lock.lock_.lock_exclusive();
+    lock.take(sys::current_thread_id());
+    lock.count_ = std::numeric_limits<uint32_t>::max();
+  }
 };
 
 // What standard output's buffer holds, and its capacity.
@@ -23,7 +32,7 @@ inline std::string_view buffered(const StdoutStream& stream) {
 }
 inline size_t capacity(const StdoutStream& stream) { return StdoutProbe::capacity(stream); }
 
-// Standard output's lock, to take it as a nesting print would.
-inline ReentrantLock& lock(StdoutStream& stream) { return StdoutProbe::lock(stream); }
+// Takes standard output's lock as a print nested as deep as the count allows.
+inline void lock_at_limit(StdoutStream& stream) { StdoutProbe::lock_at_limit(stream); }
 
 }  // namespace tavo::testing

@@ -399,7 +399,7 @@ TEST_F(StdoutTest, WriteFailingWithCode6IsSilentSuccess) {
 
 TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
   StdoutStream stream(StdoutStream::buffer_capacity);
-  testing::lock(stream).lock_at_limit_for_testing();
+  testing::lock_at_limit(stream);
   const std::function<void()> entries[] = {
       [&] { (void)stream.write_message(text("x")); },
       [&] { stream.exit_flush(); },
