@@ -28,7 +28,12 @@ void main() {
 }  // namespace guess
 
 // The process entry: the start routine prepares the process, runs the
-// dialogue and gives the exit status, 0 or 101.
-int main(int argc, char** argv) {
+// dialogue and gives the exit status, 0 or 101. A test program that wraps the
+// whole program in an entry of its own builds this file with GUESS_ENTRY set
+// to another name.
+#ifndef GUESS_ENTRY
+#define GUESS_ENTRY main
+#endif
+int GUESS_ENTRY(int argc, char** argv) {
   return static_cast<int>(tavo::run_main(&guess::main, argc, argv, 0));
 }
