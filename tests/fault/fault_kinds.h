@@ -1,0 +1,182 @@
+// The platform calls that the fault sweep counts, and the faults it applies
+// to them. Shared by the program that applies a fault (fault_guess) and the
+// driver that chooses them (fault_sweep): a kind is tried only on the calls
+// in its mask.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string_view>
+
+namespace tavo::fault {
+
+enum class Call : uint8_t {
+  get_std_handle,
+  get_console_mode,
+  write_console_w,
+  read_console_w,
+  multi_byte_to_wide_char,
+  wide_char_to_multi_byte,
+  get_last_error,
+  set_last_error,
+  wait_for_single_object,
+  nt_write_file,
+  nt_read_file,
+  rtl_nt_status_to_dos_error,
+  format_message_w,
+  get_module_handle_w,
+  get_module_handle_a,
+  get_proc_address,
+  load_library_ex_w,
+  get_environment_variable_w,
+  add_vectored_exception_handler,
+  set_thread_stack_guarantee,
+  get_current_thread,
+  get_current_process,
+  rtl_capture_context,
+  rtl_lookup_function_entry,
+  rtl_virtual_unwind,
+  get_module_file_name_w,
+  heap_alloc,
+  heap_free,
+  commit_limit,
+  fail_fast,
+  count
+};
+
+inline constexpr std::string_view call_names[] = {
+    "get_std_handle",
+    "get_console_mode",
+    "write_console_w",
+    "read_console_w",
+    "multi_byte_to_wide_char",
+    "wide_char_to_multi_byte",
+    "get_last_error",
+    "set_last_error",
+    "wait_for_single_object",
+    "nt_write_file",
+    "nt_read_file",
+    "rtl_nt_status_to_dos_error",
+    "format_message_w",
+    "get_module_handle_w",
+    "get_module_handle_a",
+    "get_proc_address",
+    "load_library_ex_w",
+    "get_environment_variable_w",
+    "add_vectored_exception_handler",
+    "set_thread_stack_guarantee",
+    "get_current_thread",
+    "get_current_process",
+    "rtl_capture_context",
+    "rtl_lookup_function_entry",
+    "rtl_virtual_unwind",
+    "get_module_file_name_w",
+    "heap_alloc",
+    "heap_free",
+    "commit_limit",
+    "fail_fast",
+};
+static_assert(std::size(call_names) == static_cast<size_t>(Call::count));
+
+// Which standard stream a call worked on, when it worked on one.
+enum class Role : uint8_t { none, in, out, err };
+inline constexpr char role_letters[] = {'-', 'i', 'o', 'e'};
+
+constexpr uint64_t bit(Call call) { return uint64_t{1} << static_cast<unsigned>(call); }
+
+// Calls that move bytes or units, or look up a handle, and report a system
+// error code of their own.
+inline constexpr uint64_t io_calls =
+    bit(Call::get_std_handle) | bit(Call::get_console_mode) | bit(Call::write_console_w) |
+    bit(Call::read_console_w) | bit(Call::nt_write_file) | bit(Call::nt_read_file) |
+    bit(Call::format_message_w) | bit(Call::get_environment_variable_w);
+inline constexpr uint64_t transfers = bit(Call::write_console_w) |
+                                      bit(Call::read_console_w) |
+                                      bit(Call::nt_write_file) | bit(Call::nt_read_file);
+inline constexpr uint64_t conversions =
+    bit(Call::multi_byte_to_wide_char) | bit(Call::wide_char_to_multi_byte);
+inline constexpr uint64_t nt_transfers =
+    bit(Call::nt_write_file) | bit(Call::nt_read_file);
+// Calls that fail without a code that matters to the program: null, 0 or
+// false, with ERROR_INVALID_PARAMETER as the last error.
+inline constexpr uint64_t other_failing =
+    conversions | bit(Call::wait_for_single_object) | bit(Call::get_module_handle_w) |
+    bit(Call::get_module_handle_a) | bit(Call::get_proc_address) |
+    bit(Call::load_library_ex_w) | bit(Call::add_vectored_exception_handler) |
+    bit(Call::set_thread_stack_guarantee) | bit(Call::rtl_lookup_function_entry) |
+    bit(Call::get_module_file_name_w) | bit(Call::heap_alloc) | bit(Call::commit_limit);
+
+enum class Effect : uint8_t {
+  code,         // fails with `code` as last error (NTSTATUS for NtWriteFile/NtReadFile)
+  handle_null,  // GetStdHandle gives NULL
+  handle_invalid,          // GetStdHandle gives INVALID_HANDLE_VALUE, last error 6
+  short_one,               // transfers or converts 1 unit
+  short_half,              // transfers or converts half of what was asked (or produced)
+  short_zero,              // succeeds with 0 units
+  pending_stuck,           // STATUS_PENDING, and still pending after the wait
+  pending_done,            // STATUS_PENDING, complete after the wait
+  console_aborted,         // ReadConsoleW: 0 units, last error 995
+  console_high_surrogate,  // ReadConsoleW: only the unit 0xD83D
+  console_ctrl_z,          // ReadConsoleW: only Ctrl+Z
+};
+
+struct FaultKind {
+  std::string_view name;
+  Effect effect;
+  uint32_t code;
+  uint64_t calls;
+  // On standard input, the input may end at this call: a shorter echo is
+  // what the fault allows.
+  bool ends_input;
+};
+
+inline constexpr FaultKind fault_kinds[] = {
+    {"code1", Effect::code, 1, io_calls, false},
+    {"code5", Effect::code, 5, io_calls, false},
+    {"code6", Effect::code, 6, io_calls, true},
+    {"code8", Effect::code, 8, io_calls, false},
+    {"code87", Effect::code, 87, io_calls, false},
+    {"code109", Effect::code, 109, io_calls, true},
+    {"code112", Effect::code, 112, io_calls, false},
+    {"code232", Effect::code, 232, io_calls, true},
+    {"code995", Effect::code, 995, io_calls, false},
+    {"fail", Effect::code, 87, other_failing, false},
+    {"handle_null", Effect::handle_null, 0, bit(Call::get_std_handle), true},
+    {"handle_invalid", Effect::handle_invalid, 6, bit(Call::get_std_handle), true},
+    {"short_one", Effect::short_one, 0, transfers | conversions, false},
+    {"short_half", Effect::short_half, 0, transfers | conversions, false},
+    {"short_zero", Effect::short_zero, 0, transfers, true},
+    {"pending_stuck", Effect::pending_stuck, 0, nt_transfers, false},
+    {"pending_done", Effect::pending_done, 0, nt_transfers, false},
+    {"console_aborted", Effect::console_aborted, 0, bit(Call::read_console_w), false},
+    {"console_high_surrogate", Effect::console_high_surrogate, 0,
+     bit(Call::read_console_w), false},
+    {"console_ctrl_z", Effect::console_ctrl_z, 0, bit(Call::read_console_w), true},
+};
+
+inline constexpr size_t kind_count = std::size(fault_kinds);
+
+inline const FaultKind* find_kind(std::string_view name) {
+  for (const FaultKind& kind : fault_kinds) {
+    if (kind.name == name) return &kind;
+  }
+  return nullptr;
+}
+
+inline bool applies(const FaultKind& kind, Call call) {
+  return (kind.calls & bit(call)) != 0;
+}
+
+// The fault makes a standard handle look missing (system code 6).
+inline bool means_missing_handle(const FaultKind& kind) {
+  return kind.effect == Effect::handle_null || kind.effect == Effect::handle_invalid ||
+         (kind.effect == Effect::code && kind.code == 6);
+}
+
+// Environment variables of the fault program.
+inline constexpr char16_t env_at[] = u"TAVO_FAULT_AT";      // 1-based call number
+inline constexpr char16_t env_kind[] = u"TAVO_FAULT_KIND";  // a kind's name
+inline constexpr char16_t env_log[] = u"TAVO_FAULT_LOG";    // file for the call log
+
+}  // namespace tavo::fault
