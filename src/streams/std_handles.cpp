@@ -75,7 +75,10 @@ IoResult<size_t> write_console_chunk(sys::Handle console, std::string_view text)
     return IoError::last_os_error();
   }
   if (written >= count) {
-    return length;
+    // What the units stand for, not the text's length: a conversion that
+    // produced fewer units than the text holds must not have the rest of the
+    // text reported as shown.
+    return utf8_length_of_units(std::u16string_view(units, count));
   }
   if (is_low_surrogate(units[written])) {
     // The console stopped between the halves of a pair: give it the second
