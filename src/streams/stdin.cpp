@@ -115,7 +115,12 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
   const int written = platform.wide_char_to_multi_byte(
       sys::cp_utf8, sys::wc_err_invalid_chars, units, static_cast<int>(count), buffer,
       static_cast<int>(capacity));
-  if (written <= 0) return IoError::from_static(message_unpaired_surrogate);
+  // The conversion takes every unit or fails. A count short of the whole text
+  // would drop the rest of the line without a word, so it fails too.
+  if (written <= 0 || static_cast<size_t>(written) !=
+                          utf8_length_of_units(std::u16string_view(units, count))) {
+    return IoError::from_static(message_unpaired_surrogate);
+  }
   return static_cast<size_t>(written);
 }
 
