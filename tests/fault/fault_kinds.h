@@ -11,73 +11,26 @@
 
 namespace tavo::fault {
 
-enum class Call : uint8_t {
-  get_std_handle,
-  get_console_mode,
-  write_console_w,
-  read_console_w,
-  multi_byte_to_wide_char,
-  wide_char_to_multi_byte,
-  get_last_error,
-  set_last_error,
-  wait_for_single_object,
-  nt_write_file,
-  nt_read_file,
-  rtl_nt_status_to_dos_error,
-  format_message_w,
-  get_module_handle_w,
-  get_module_handle_a,
-  get_proc_address,
-  load_library_ex_w,
-  get_environment_variable_w,
-  add_vectored_exception_handler,
-  set_thread_stack_guarantee,
-  get_current_thread,
-  get_current_process,
-  rtl_capture_context,
-  rtl_lookup_function_entry,
-  rtl_virtual_unwind,
-  get_module_file_name_w,
-  heap_alloc,
-  heap_free,
-  commit_limit,
-  fail_fast,
-  count
-};
+// clang-format off
+#define TAVO_FAULT_CALLS(X)                                                       \
+  X(get_std_handle) X(get_console_mode) X(write_console_w) X(read_console_w)      \
+  X(multi_byte_to_wide_char) X(wide_char_to_multi_byte) X(get_last_error)         \
+  X(set_last_error) X(wait_for_single_object) X(nt_write_file) X(nt_read_file)    \
+  X(rtl_nt_status_to_dos_error) X(format_message_w) X(get_module_handle_w)        \
+  X(get_module_handle_a) X(get_proc_address) X(load_library_ex_w)                 \
+  X(get_environment_variable_w) X(add_vectored_exception_handler)                 \
+  X(set_thread_stack_guarantee) X(get_current_thread) X(get_current_process)      \
+  X(rtl_capture_context) X(rtl_lookup_function_entry) X(rtl_virtual_unwind)       \
+  X(get_module_file_name_w) X(heap_alloc) X(heap_free) X(commit_limit) X(fail_fast)
+// clang-format on
 
-inline constexpr std::string_view call_names[] = {
-    "get_std_handle",
-    "get_console_mode",
-    "write_console_w",
-    "read_console_w",
-    "multi_byte_to_wide_char",
-    "wide_char_to_multi_byte",
-    "get_last_error",
-    "set_last_error",
-    "wait_for_single_object",
-    "nt_write_file",
-    "nt_read_file",
-    "rtl_nt_status_to_dos_error",
-    "format_message_w",
-    "get_module_handle_w",
-    "get_module_handle_a",
-    "get_proc_address",
-    "load_library_ex_w",
-    "get_environment_variable_w",
-    "add_vectored_exception_handler",
-    "set_thread_stack_guarantee",
-    "get_current_thread",
-    "get_current_process",
-    "rtl_capture_context",
-    "rtl_lookup_function_entry",
-    "rtl_virtual_unwind",
-    "get_module_file_name_w",
-    "heap_alloc",
-    "heap_free",
-    "commit_limit",
-    "fail_fast",
-};
-static_assert(std::size(call_names) == static_cast<size_t>(Call::count));
+// One per member of the platform seam, named after it.
+#define TAVO_FAULT_ENUMERATOR(name) name,
+enum class Call : uint8_t { TAVO_FAULT_CALLS(TAVO_FAULT_ENUMERATOR) count };
+#undef TAVO_FAULT_ENUMERATOR
+#define TAVO_FAULT_NAME(name) #name,
+inline constexpr std::string_view call_names[] = {TAVO_FAULT_CALLS(TAVO_FAULT_NAME)};
+#undef TAVO_FAULT_NAME
 
 // Which standard stream a call worked on, when it worked on one.
 enum class Role : uint8_t { none, in, out, err };
