@@ -127,9 +127,4 @@ inline bool means_missing_handle(const FaultKind& kind) {
          (kind.effect == Effect::code && kind.code == 6);
 }
 
-// Environment variables of the fault program.
-inline constexpr char16_t env_at[] = u"TAVO_FAULT_AT";      // 1-based call number
-inline constexpr char16_t env_kind[] = u"TAVO_FAULT_KIND";  // a kind's name
-inline constexpr char16_t env_log[] = u"TAVO_FAULT_LOG";    // file for the call log
-
 }  // namespace tavo::fault

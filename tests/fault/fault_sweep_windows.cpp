@@ -330,9 +330,10 @@ Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
         // keeps the echo's start; elsewhere the echo ends in its line feed.
         const std::string start = greeting + echo_start;
         if (console_out) {
-          const size_t echo_at = setup.screen.find("You guessed:");
+          constexpr std::string_view shown_start = "You guessed:";
+          const size_t echo_at = setup.screen.find(shown_start);
           if (echo_at != std::string::npos && setup.screen.starts_with(seen) &&
-              seen.size() >= echo_at + 12) {
+              seen.size() >= echo_at + shown_start.size()) {
             return {Class::ok_input_ended, {}};
           }
         } else if (seen.starts_with(start) && seen.ends_with("\n") &&
