@@ -1,0 +1,48 @@
+// The floor for guess.exe's design: the line kept in a plain std::string
+// that grows by itself, fed through a 12,288-byte buffer (the size of
+// guess.exe's input buffer), and written out once it is complete. No UTF-8
+// check, no lock, no error values.
+#include <cstring>
+#include <string>
+
+#include "platform/windows_api.h"
+
+namespace {
+
+bool write_all(HANDLE out, const char* bytes, size_t count) {
+  while (count > 0) {
+    const DWORD chunk = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
+    DWORD put = 0;
+    if (!WriteFile(out, bytes, chunk, &put, nullptr) || put == 0) return false;
+    bytes += put;
+    count -= put;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  const char greeting[] = "Guess the numberl!\nPlease input your guess.\n";
+  if (!write_all(out, greeting, sizeof greeting - 1)) return 1;
+
+  static char buffer[12288];
+  std::string line;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+    const void* line_feed = std::memchr(buffer, '\n', got);
+    if (line_feed != nullptr) {
+      line.append(buffer, static_cast<const char*>(line_feed) - buffer + 1);
+      break;
+    }
+    line.append(buffer, got);
+  }
+  const char prefix[] = "You guessed: ";
+  if (!write_all(out, prefix, sizeof prefix - 1) ||
+      !write_all(out, line.data(), line.size()) || !write_all(out, "\n", 1))
+    return 1;
+  return 0;
+}
