@@ -26,6 +26,84 @@ constexpr bool has_line_feed(uint64_t word) {
   return ((x - ones) & ~x & high_bits) != 0;
 }
 
+// Finds the end of a line and checks it as UTF-8 in the same pass, one chunk
+// at a time, so that every byte is judged while the chunk is still in cache
+// rather than in a second pass over the whole line once it is complete. The
+// chunks together are the line's bytes in order, and the verdict is the one
+// for all of them as a whole: a character cut by the end of one chunk is held
+// and judged together with the first bytes of the next.
+class LineScan {
+ public:
+  // The offset of the first line feed in bytes[0, size), or `size` when there
+  // is none; every byte before that offset has been judged.
+  size_t next(const char* bytes, size_t size) {
+    if (failed_) return find_line_feed(bytes, size);
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes);
+    size_t i = 0;
+    if (held_count_ > 0) {
+      i = complete_held(p, size);
+      if (failed_) return find_line_feed(bytes, size);
+    }
+    while (i < size) {
+      // Plain ASCII without a line feed, the bulk of most lines: a word at a
+      // time.
+      while (i + 8 <= size) {
+        uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if ((word & high_bits) != 0 || has_line_feed(word)) break;
+        i += 8;
+      }
+      if (i == size) break;
+      const uint8_t lead = p[i];
+      if (lead == '\n') return i;
+      if (lead < 0x80) {
+        ++i;
+        continue;
+      }
+      const size_t length = static_cast<size_t>(utf8::sequence_length(lead));
+      const std::string_view rest(bytes + i, size - i);
+      if (length != 0 && length > rest.size() && utf8::is_cut_short(rest)) {
+        // The chunk ends inside this character (so no line feed follows).
+        std::memcpy(held_, rest.data(), rest.size());
+        held_count_ = rest.size();
+        return size;
+      }
+      if (length == 0 || utf8::valid_prefix_length(rest.substr(0, length)) != length) {
+        failed_ = true;
+        return i + find_line_feed(bytes + i, size - i);
+      }
+      i += length;
+    }
+    return size;
+  }
+
+  // True when the bytes judged so far are well-formed UTF-8 and do not end
+  // inside a character.
+  bool well_formed() const { return !failed_ && held_count_ == 0; }
+
+ private:
+  // Adds the first bytes of a chunk to the held character; returns how many
+  // were taken.
+  size_t complete_held(const uint8_t* p, size_t size) {
+    const size_t length = static_cast<size_t>(utf8::sequence_length(held_[0]));
+    const size_t taken = std::min(length - held_count_, size);
+    std::memcpy(held_ + held_count_, p, taken);
+    held_count_ += taken;
+    const std::string_view character(reinterpret_cast<const char*>(held_), held_count_);
+    if (held_count_ < length) {
+      failed_ = !utf8::is_cut_short(character);
+      return taken;
+    }
+    failed_ = !utf8::is_well_formed(character);
+    held_count_ = 0;
+    return taken;
+  }
+
+  uint8_t held_[4] = {};
+  size_t held_count_ = 0;
+  bool failed_ = false;
+};
+
 // Grows `text` geometrically when `count` more bytes do not fit, then appends
 // them. A request that cannot be met goes to the source, which ends the
 // process.
@@ -73,6 +151,7 @@ IoResult<size_t> append_line_from(LineBuffer& buffer, LineSource& source,
   const size_t entry_length = text.size();
   size_t total = 0;
   std::optional<IoError> failure;
+  LineScan scan;
 
   for (;;) {
     if (buffer.position == buffer.filled) {
@@ -88,7 +167,7 @@ IoResult<size_t> append_line_from(LineBuffer& buffer, LineSource& source,
     if (available == 0) break;  // end of input
 
     const char* start = buffer.data + buffer.position;
-    const size_t line_feed = find_line_feed(start, available);
+    const size_t line_feed = scan.next(start, available);
     const bool line_complete = line_feed < available;
     const size_t taken = line_complete ? line_feed + 1 : available;
     append_bytes(text, start, taken, source);
@@ -97,8 +176,7 @@ IoResult<size_t> append_line_from(LineBuffer& buffer, LineSource& source,
     if (line_complete) break;
   }
 
-  const std::string_view appended(text.data() + entry_length, text.size() - entry_length);
-  if (!utf8::is_well_formed(appended)) {
+  if (!scan.well_formed()) {
     text.resize(entry_length);
     if (failure) return std::move(*failure);
     return IoError::from_static(message_invalid_utf8);

@@ -62,6 +62,18 @@ size_t valid_prefix_length(std::string_view bytes) {
   return i;
 }
 
+bool is_cut_short(std::string_view bytes) {
+  if (bytes.empty()) return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t length = static_cast<size_t>(sequence_length(p[0]));
+  if (length <= bytes.size()) return false;
+  if (bytes.size() >= 2) {
+    const SecondByteRange second = second_byte_range(p[0]);
+    if (p[1] < second.low || p[1] > second.high) return false;
+  }
+  return bytes.size() < 3 || is_continuation(p[2]);
+}
+
 char32_t decode_front(std::string_view text, size_t& length) {
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const uint8_t lead = p[0];

@@ -32,6 +32,10 @@ inline bool is_well_formed(std::string_view bytes) {
   return valid_prefix_length(bytes) == bytes.size();
 }
 
+// True when `bytes` are the first bytes of a well-formed sequence and fewer
+// than it needs: a character that more bytes may still complete.
+bool is_cut_short(std::string_view bytes);
+
 // Decodes the character at the front of well-formed `text` (not empty) and
 // stores its byte length in `length`.
 char32_t decode_front(std::string_view text, size_t& length);

@@ -14,6 +14,7 @@
 
 #include "errors/io_error.h"
 #include "streams/console_input.h"
+#include "text/utf8.h"
 
 namespace tavo {
 namespace {
@@ -221,6 +222,45 @@ TEST(AppendLine, EveryCharacterAcrossTheRefillBoundaryArrivesWhole) {
       const std::string line = first.substr(0, input_buffer_size - split) + c + "\n";
       expect_line(reader, text, line, line.size());
       EXPECT_EQ(reader.source.calls, 2);
+    }
+  }
+}
+
+TEST(AppendLine, VerdictInSmallRefillsIsTheVerdictOnTheWholeLine) {
+  // Lines are judged as their refills arrive; cut anywhere, a line must get
+  // the verdict it gets in one piece.
+  const std::vector<std::string> lines = {
+      "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z",  // one of each length
+      "\xE2\x41",                                // lead, then no continuation
+      "\xE0\x80\x80",                            // overlong, caught at byte 2
+      "\xED\xA0\x80",                            // encoded surrogate
+      "\xF4\x90\x80\x80",                        // above U+10FFFF
+      "\xF0\x9F\x98",                            // cut by the line feed
+      "\xE2",                                    // ... right after its lead byte
+      "\xF0\x9F\x98\x80\x80",                    // stray continuation after
+      "\xC3",                                    // cut by the end of input
+      "\xFF"
+      "abc",
+  };
+  for (const std::string& line : lines) {
+    for (const bool line_feed : {true, false}) {
+      const std::string whole = line_feed ? line + "\n" : line;
+      for (size_t chunk = 1; chunk <= 4; ++chunk) {
+        SCOPED_TRACE(testing::Message() << testing::PrintToString(whole) << " in "
+                                        << chunk << "-byte refills");
+        // Without a line feed the line ends with the input.
+        Reader reader(chunks(line_feed ? whole + "ok\n" : whole, chunk));
+        std::string text = ">";
+        IoResult<size_t> result = reader.next(text);
+        if (utf8::is_well_formed(whole)) {
+          ASSERT_TRUE(result.ok());
+          EXPECT_EQ(text, ">" + whole);
+        } else {
+          expect_invalid_utf8(result);
+          EXPECT_EQ(text, ">");
+        }
+        if (line_feed) expect_line(reader, text = "", "ok\n", 3);
+      }
     }
   }
 }
