@@ -2,7 +2,9 @@
 // images (fast, no system round trips); names and source lines come from the
 // platform's debug help library, loaded from the system directory on first
 // use, with nothing linked against it.
+#if TAVO_DEMANGLE_NAMES
 #include <cxxabi.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -169,10 +171,13 @@ std::string_view exported_name(uint64_t base, uint32_t function_rva) {
 }
 
 // A symbol name in readable form: names the compiler mangled are demangled
-// (into memory of the demangler's own, released with the object).
+// (into memory of the demangler's own, released with the object). Only builds
+// without a PDB link the demangler (it is the largest single piece of the
+// program); a PDB already names functions as they are written.
 class ReadableName {
  public:
   explicit ReadableName(std::string_view raw) : text_(raw) {
+#if TAVO_DEMANGLE_NAMES
     if (raw.starts_with("_Z")) {
       char mangled[max_name_length + 1];
       std::memcpy(mangled, raw.data(), raw.size());
@@ -183,6 +188,7 @@ class ReadableName {
         text_ = demangled_;
       }
     }
+#endif
   }
   ~ReadableName() { std::free(demangled_); }
   ReadableName(const ReadableName&) = delete;

@@ -123,6 +123,16 @@ void (*volatile raise_steps_entry)(Raise&) = raise_steps;
 }  // namespace
 }  // namespace tavo
 
+// The C++ runtime's own default for std::terminate names the type of the
+// exception in flight, and for that links its C++ name demangler and, through
+// it, MinGW's printf engine: about a third of this program. Start-up installs
+// `on_terminate` before anything can throw, so the default serves only code
+// that runs before it, for which the fail-fast request is the right end.
+// Defining it here keeps the runtime's version out of the link.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { tavo::abort_process(); }
+}  // namespace __gnu_cxx
+
 // The raise marker: a short trace starts with the frame that called this.
 extern "C" [[gnu::noinline]] [[noreturn]] void __tavo_end_short_backtrace(void* failure) {
   tavo::raise_steps_entry(*static_cast<tavo::Raise*>(failure));
