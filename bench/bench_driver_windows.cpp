@@ -154,12 +154,27 @@ void report(const char* figure, const std::vector<Series>& all, bool memory, boo
   const double base = median(all.front().seconds);
   for (const Series& s : all) {
     const double m = median(s.seconds);
-    std::printf("%-8s %-28s median %8.1f ms  (min %8.1f, max %8.1f, n=%zu)  ratio %6.2fx",
-                figure, s.name.c_str(), m * 1000,
-                *std::min_element(s.seconds.begin(), s.seconds.end()) * 1000,
-                *std::max_element(s.seconds.begin(), s.seconds.end()) * 1000,
-                s.seconds.size(), base > 0 ? m / base : 0.0);
-    if (memory) std::printf("  peak %7.1f MiB", median(s.peaks));
+    // The same ratio round by round: both programs ran in the same round, so
+    // its spread shows how far a change in load moved the comparison.
+    std::vector<double> paired;
+    for (size_t r = 0; r < s.seconds.size() && r < all.front().seconds.size(); ++r) {
+      if (all.front().seconds[r] > 0)
+        paired.push_back(s.seconds[r] / all.front().seconds[r]);
+    }
+    std::sort(paired.begin(), paired.end());
+    std::printf(
+        "%-8s %-28s median %8.1f ms  (min %8.1f, max %8.1f, n=%zu)  ratio %6.2fx"
+        "  (per round %.2f to %.2f)",
+        figure, s.name.c_str(), m * 1000,
+        *std::min_element(s.seconds.begin(), s.seconds.end()) * 1000,
+        *std::max_element(s.seconds.begin(), s.seconds.end()) * 1000, s.seconds.size(),
+        base > 0 ? m / base : 0.0, paired.empty() ? 0.0 : paired.front(),
+        paired.empty() ? 0.0 : paired.back());
+    if (memory) {
+      std::printf("  peak %7.1f MiB (min %.1f, max %.1f)", median(s.peaks),
+                  *std::min_element(s.peaks.begin(), s.peaks.end()),
+                  *std::max_element(s.peaks.begin(), s.peaks.end()));
+    }
     if (calls && s.calls > 0) std::printf("  %llu console calls", s.calls);
     if (s.failures > 0) std::printf("  FAILED RUNS: %u", s.failures);
     std::printf("\n");
