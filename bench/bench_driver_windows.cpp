@@ -253,6 +253,9 @@ int main(int argc, char** argv) {
         }
         sample = run(programs[i], in, out, nul, mode == "line", &feeder);
         CloseHandle(in);
+        // A program that could not be started leaves the writer to a pipe
+        // without a reader, which the close above ends.
+        if (feeder.joinable()) feeder.join();
         if (mode == "line") {
           LARGE_INTEGER written{};
           GetFileSizeEx(out, &written);
