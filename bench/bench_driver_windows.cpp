@@ -164,11 +164,11 @@ void report(const char* figure, const std::vector<Series>& all, bool memory, boo
     std::sort(paired.begin(), paired.end());
     std::printf(
         "%-8s %-28s median %8.1f ms  (min %8.1f, max %8.1f, n=%zu)  ratio %6.2fx"
-        "  (per round %.2f to %.2f)",
+        "  (per round: median %.2f, %.2f to %.2f)",
         figure, s.name.c_str(), m * 1000,
         *std::min_element(s.seconds.begin(), s.seconds.end()) * 1000,
         *std::max_element(s.seconds.begin(), s.seconds.end()) * 1000, s.seconds.size(),
-        base > 0 ? m / base : 0.0, paired.empty() ? 0.0 : paired.front(),
+        base > 0 ? m / base : 0.0, median(paired), paired.empty() ? 0.0 : paired.front(),
         paired.empty() ? 0.0 : paired.back());
     if (memory) {
       std::printf("  peak %7.1f MiB (min %.1f, max %.1f)", median(s.peaks),
