@@ -33,7 +33,6 @@ StandardInput::~StandardInput() { delete[] buffer_.data; }
 
 IoResult<size_t> StandardInput::append_line(std::string& text) {
   sys::ExclusiveGuard guard(lock_);
-  checked_ = false;
   return append_line_from(buffer_, *this, text);
 }
 
@@ -55,12 +54,7 @@ IoResult<size_t> StandardInput::read_once(char* buffer, size_t capacity) {
   // Looked up on every read: the handle may have been replaced meanwhile.
   IoResult<sys::Handle> handle = lookup_std_handle(sys::std_input_handle);
   if (!handle) return std::move(handle.error());
-  if (!checked_ || checked_handle_ != handle.value()) {
-    checked_handle_ = handle.value();
-    checked_is_console_ = is_console(checked_handle_);
-    checked_ = true;
-  }
-  if (checked_is_console_) return read_console(handle.value(), buffer, capacity);
+  if (is_console(handle.value())) return read_console(handle.value(), buffer, capacity);
   return read_file(handle.value(), buffer, capacity);
 }
 

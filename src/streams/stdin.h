@@ -41,14 +41,6 @@ class StandardInput final : private LineSource {
 
   sys::SrwLock lock_;
   LineBuffer buffer_;
-  // Whether the handle that the current line was last read from is a
-  // console. Asking the system costs a round trip to it on every read, which
-  // a long line made of thousands of reads would pay thousands of times; the
-  // answer is kept for the rest of one `append_line` and asked again when the
-  // handle differs.
-  sys::Handle checked_handle_ = nullptr;
-  bool checked_is_console_ = false;
-  bool checked_ = false;
   // A high surrogate that ended the last console read, or 0.
   char16_t pending_surrogate_ = 0;
 };

@@ -20,8 +20,6 @@ namespace {
 using sys::Handle;
 
 const Handle input_handle = reinterpret_cast<Handle>(uintptr_t{0x5150});
-// Another file standing in as standard input (the handle replaced meanwhile).
-const Handle other_input_handle = reinterpret_cast<Handle>(uintptr_t{0x5154});
 
 // An NT status that the fake maps back to a chosen Win32 code.
 constexpr sys::NtStatus failure_status(uint32_t code) {
@@ -48,14 +46,12 @@ struct ConsoleCall {
 class StdinPlatform final : public testing::FakePlatform {
  public:
   Handle handle = input_handle;
-  std::deque<Handle> next_handles;  // what the next lookups give, before `handle`
-  uint32_t error_of_lookup = 0;     // GetLastError after an invalid handle
+  uint32_t error_of_lookup = 0;  // GetLastError after an invalid handle
   bool console = false;
   std::deque<FileStep> file_steps;
   std::deque<ConsoleStep> console_steps;
 
   int lookups = 0;
-  int console_checks = 0;
   std::vector<uint32_t> file_lengths;
   std::vector<ConsoleCall> console_calls;
   std::vector<std::pair<uint32_t, uint32_t>> conversions;  // code page, flags
@@ -64,18 +60,11 @@ class StdinPlatform final : public testing::FakePlatform {
   Handle get_std_handle(int32_t id) override {
     if (id != sys::std_input_handle) return FakePlatform::get_std_handle(id);
     ++lookups;
-    if (!next_handles.empty()) {
-      handle = next_handles.front();
-      next_handles.pop_front();
-    }
     if (handle == sys::invalid_handle_value()) last_error = error_of_lookup;
     return handle;
   }
   bool get_console_mode(Handle h, uint32_t* mode) override {
-    if (h != input_handle && h != other_input_handle) {
-      return FakePlatform::get_console_mode(h, mode);
-    }
-    ++console_checks;
+    if (h != input_handle) return FakePlatform::get_console_mode(h, mode);
     if (!console) {
       last_error = sys::error_invalid_handle;
       return false;
@@ -88,7 +77,7 @@ class StdinPlatform final : public testing::FakePlatform {
 
   NtStatus nt_read_file(Handle h, sys::IoStatusBlock* block, void* bytes,
                         uint32_t length) override {
-    EXPECT_TRUE(h == input_handle || h == other_input_handle);
+    EXPECT_EQ(h, input_handle);
     file_lengths.push_back(length);
     if (file_steps.empty()) return sys::status_end_of_file;
     FileStep step = std::move(file_steps.front());
@@ -174,21 +163,6 @@ TEST_F(StdinTest, FileReadsTheWholeBufferAndLooksTheHandleUpEveryTime) {
   EXPECT_EQ(fake.lookups, 3);
   EXPECT_EQ(fake.file_lengths, (std::vector<uint32_t>{12288, 12288, 12288}));
   EXPECT_TRUE(fake.console_calls.empty());
-}
-
-TEST_F(StdinTest, ConsoleCheckOncePerLineAndAgainForAnotherHandle) {
-  // A line of many reads asks once whether the handle is a console; the
-  // handle is still looked up for every read, and a new handle is checked.
-  fake.file_steps = {{"ab"}, {"cd"}, {"e\n"}, {"fg"}, {"h\n"}};
-  expect_line(input, text, "abcde\n", 6);
-  EXPECT_EQ(fake.lookups, 3);
-  EXPECT_EQ(fake.console_checks, 1);
-  fake.next_handles = {input_handle, other_input_handle};
-  expect_line(input, text, "abcde\nfgh\n", 4);
-  EXPECT_EQ(fake.console_checks, 3);
-  // The next line checks afresh, even for the same handle.
-  expect_line(input, text, "abcde\nfgh\n", 0);
-  EXPECT_EQ(fake.console_checks, 4);
 }
 
 TEST_F(StdinTest, EndOfInputIsNotRemembered) {
