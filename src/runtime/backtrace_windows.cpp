@@ -125,7 +125,7 @@ void load_module(HANDLE process, uint64_t base) {
     if (size >= max_path_units) {
       return;
     }
-    path.resize(std::min<size_t>(size * 2, max_path_units));
+    path.resize(std::min<size_t>(size_t{size} * 2, max_path_units));
   }
   (void)library.load_module(process, nullptr,
                             reinterpret_cast<const wchar_t*>(path.c_str()), nullptr, base,
