@@ -42,7 +42,9 @@ void* allocate(size_t size) {
 }
 
 // A block with a stricter alignment than the heap's: over-allocated, and the
-// heap's own pointer kept just before the aligned one.
+// heap's own pointer kept just before the aligned one. Size, then alignment:
+// the order of the aligned operator new that calls it.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 void* allocate_aligned(size_t size, size_t alignment) {
   if (alignment <= heap_alignment) {
     return allocate(size);

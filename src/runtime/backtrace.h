@@ -18,5 +18,7 @@ void write_stack_trace(TextSink& sink, bool full);
 // The two marker functions that delimit the short trace: everything the
 // failure raised inside __tavo_end_short_backtrace, and everything that ran
 // outside __tavo_begin_short_backtrace, is left out of a short trace. Both
-// stay real frames of their own at every optimisation level.
+// stay real frames of their own at every optimisation level. The trace finds
+// them by these names, so the reserved-looking spelling stays.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" void __tavo_begin_short_backtrace(void (*routine)());

@@ -136,6 +136,8 @@ void load_module(HANDLE process, uint64_t base) {
 // mapped image at `base`, if it has one. System libraries are named this
 // way: their exports are what names them anyway, and reading their debug
 // information (where there is any) costs far more than the whole trace.
+// (An image base and an offset into it: their types already tell them apart.)
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string_view exported_name(uint64_t base, uint32_t function_rva) {
   const auto* image = reinterpret_cast<const unsigned char*>(base);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
@@ -202,7 +204,9 @@ class ReadableName {
 };
 
 // One frame's entry: its number and name, and where in the source it is
-// when the line information says so.
+// when the line information says so. (A frame number and an address: each
+// caller passes its loop counter and the frame's address, never the reverse.)
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool write_entry(TextSink& sink, HANDLE process, unsigned number, DWORD64 address,
                  std::string_view name) {
   ReadableName readable(name);

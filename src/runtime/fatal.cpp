@@ -134,6 +134,8 @@ void __verbose_terminate_handler() { tavo::abort_process(); }
 }  // namespace __gnu_cxx
 
 // The raise marker: a short trace starts with the frame that called this.
+// The trace finds it by this name, so the reserved-looking spelling stays.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" [[gnu::noinline]] [[noreturn]] void __tavo_end_short_backtrace(void* failure) {
   tavo::raise_steps_entry(*static_cast<tavo::Raise*>(failure));
   // The steps never return. The trap keeps the call above from becoming a
