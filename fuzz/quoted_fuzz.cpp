@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "text/format.h"
 #include "errors/quoted.h"
 #include "reference_utf8.h"
+#include "text/format.h"
 
 namespace {
 

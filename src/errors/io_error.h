@@ -10,8 +10,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "text/format.h"
 #include "errors/io_error_kind.h"
+#include "text/format.h"
 
 namespace tavo {
 
@@ -26,12 +26,12 @@ struct alignas(8) MessageRecord {
 };
 
 // The six fixed messages.
-extern const MessageRecord message_invalid_utf8;            // InvalidData
-extern const MessageRecord message_unpaired_surrogate;      // InvalidData
-extern const MessageRecord message_console_not_utf8;        // InvalidData
-extern const MessageRecord message_write_whole_buffer;      // WriteZero
-extern const MessageRecord message_write_buffered_data;     // WriteZero
-extern const MessageRecord message_formatter_error;         // Uncategorized
+extern const MessageRecord message_invalid_utf8;         // InvalidData
+extern const MessageRecord message_unpaired_surrogate;   // InvalidData
+extern const MessageRecord message_console_not_utf8;     // InvalidData
+extern const MessageRecord message_write_whole_buffer;   // WriteZero
+extern const MessageRecord message_write_buffered_data;  // WriteZero
+extern const MessageRecord message_formatter_error;      // Uncategorized
 
 // The operations of an owned error object held by a custom-payload error, in
 // this order: release, storage size, storage alignment, debug form, display
@@ -79,9 +79,7 @@ class [[nodiscard]] IoError {
   // The stored code of an OS-code error; nothing for the other kinds.
   std::optional<int32_t> raw_os_error() const noexcept;
   // True when this error carries the given OS code.
-  bool is_os_code(int32_t code) const noexcept {
-    return raw_os_error() == code;
-  }
+  bool is_os_code(int32_t code) const noexcept { return raw_os_error() == code; }
 
   // The two text forms. They fail only when `out` does.
   bool write_display(Formatter& out) const;
@@ -114,12 +112,12 @@ IoError IoError::custom(IoErrorKind kind, E&& error) {
         return static_cast<const T*>(object)->write_display(out);
       },
   };
-  void* storage = ::operator new(sizeof(T), std::align_val_t{alignof(T)});
+  void* storage = ::operator new (sizeof(T), std::align_val_t{alignof(T)});
   T* object;
   try {
     object = new (storage) T(std::forward<E>(error));
   } catch (...) {
-    ::operator delete(storage, std::align_val_t{alignof(T)});
+    ::operator delete (storage, std::align_val_t{alignof(T)});
     throw;
   }
   return custom(kind, object, ops);

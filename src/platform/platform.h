@@ -25,9 +25,7 @@ inline constexpr int32_t std_input_handle = -10;
 inline constexpr int32_t std_output_handle = -11;
 inline constexpr int32_t std_error_handle = -12;
 
-inline Handle invalid_handle_value() {
-  return reinterpret_cast<Handle>(~uintptr_t{0});
-}
+inline Handle invalid_handle_value() { return reinterpret_cast<Handle>(~uintptr_t{0}); }
 
 // The Win32 values this program uses by name: error codes, NTSTATUS and
 // HRESULT values, arguments of the calls (the UTF-8 code page and the strict
@@ -99,40 +97,39 @@ class Platform {
  public:
   virtual Handle get_std_handle(int32_t id) = 0;
   virtual bool get_console_mode(Handle console, uint32_t* mode) = 0;
-  virtual bool write_console_w(Handle console, const char16_t* units,
-                               uint32_t count, uint32_t* written) = 0;
+  virtual bool write_console_w(Handle console, const char16_t* units, uint32_t count,
+                               uint32_t* written) = 0;
   virtual bool read_console_w(Handle console, char16_t* units, uint32_t count,
                               uint32_t* read, ConsoleReadControl* control) = 0;
   // MultiByteToWideChar / WideCharToMultiByte (no default character).
   virtual int multi_byte_to_wide_char(uint32_t code_page, uint32_t flags,
-                                      const char* bytes, int byte_count,
-                                      char16_t* units, int unit_capacity) = 0;
+                                      const char* bytes, int byte_count, char16_t* units,
+                                      int unit_capacity) = 0;
   virtual int wide_char_to_multi_byte(uint32_t code_page, uint32_t flags,
-                                      const char16_t* units, int unit_count,
-                                      char* bytes, int byte_capacity) = 0;
+                                      const char16_t* units, int unit_count, char* bytes,
+                                      int byte_capacity) = 0;
   virtual uint32_t get_last_error() = 0;
   virtual void set_last_error(uint32_t code) = 0;
   virtual uint32_t wait_for_single_object(Handle object, uint32_t milliseconds) = 0;
 
   // NtWriteFile / NtReadFile with no event, APC, byte offset or key: the
   // transfer uses the handle's current position.
-  virtual NtStatus nt_write_file(Handle file, IoStatusBlock* block,
-                                 const void* bytes, uint32_t length) = 0;
+  virtual NtStatus nt_write_file(Handle file, IoStatusBlock* block, const void* bytes,
+                                 uint32_t length) = 0;
   virtual NtStatus nt_read_file(Handle file, IoStatusBlock* block, void* bytes,
                                 uint32_t length) = 0;
   virtual uint32_t rtl_nt_status_to_dos_error(NtStatus status) = 0;
 
   // FormatMessageW without insert arguments.
-  virtual uint32_t format_message_w(uint32_t flags, Module source,
-                                    uint32_t message_id, uint32_t language_id,
-                                    char16_t* buffer, uint32_t size) = 0;
+  virtual uint32_t format_message_w(uint32_t flags, Module source, uint32_t message_id,
+                                    uint32_t language_id, char16_t* buffer,
+                                    uint32_t size) = 0;
   virtual Module get_module_handle_w(const char16_t* name) = 0;
   virtual Module get_module_handle_a(const char* name) = 0;
   virtual Procedure get_proc_address(Module module, const char* name) = 0;
   // LoadLibraryExW(name, NULL, flags).
   virtual Module load_library_ex_w(const char16_t* name, uint32_t flags) = 0;
-  virtual uint32_t get_environment_variable_w(const char16_t* name,
-                                              char16_t* buffer,
+  virtual uint32_t get_environment_variable_w(const char16_t* name, char16_t* buffer,
                                               uint32_t size) = 0;
 
   virtual void* add_vectored_exception_handler(uint32_t first,
@@ -147,8 +144,8 @@ class Platform {
   virtual void* rtl_lookup_function_entry(uint64_t pc, uint64_t* image_base) = 0;
   // RtlVirtualUnwind with UNW_FLAG_NHANDLER: turns `context` (a CONTEXT at
   // `pc` inside the function of `function_entry`) into its caller's.
-  virtual void rtl_virtual_unwind(uint64_t image_base, uint64_t pc,
-                                  void* function_entry, void* context) = 0;
+  virtual void rtl_virtual_unwind(uint64_t image_base, uint64_t pc, void* function_entry,
+                                  void* context) = 0;
   virtual uint32_t get_module_file_name_w(Module module, char16_t* buffer,
                                           uint32_t size) = 0;
 

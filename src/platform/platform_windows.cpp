@@ -46,23 +46,22 @@ class WindowsPlatform final : public Platform {
     *written = done;
     return ok != 0;
   }
-  bool read_console_w(Handle console, char16_t* units, uint32_t count,
-                      uint32_t* read, ConsoleReadControl* control) override {
+  bool read_console_w(Handle console, char16_t* units, uint32_t count, uint32_t* read,
+                      ConsoleReadControl* control) override {
     DWORD done = 0;
     BOOL ok = ReadConsoleW(console, units, count, &done,
                            reinterpret_cast<PCONSOLE_READCONSOLE_CONTROL>(control));
     *read = done;
     return ok != 0;
   }
-  int multi_byte_to_wide_char(uint32_t code_page, uint32_t flags,
-                              const char* bytes, int byte_count,
-                              char16_t* units, int unit_capacity) override {
+  int multi_byte_to_wide_char(uint32_t code_page, uint32_t flags, const char* bytes,
+                              int byte_count, char16_t* units,
+                              int unit_capacity) override {
     return MultiByteToWideChar(code_page, flags, bytes, byte_count, wide(units),
                                unit_capacity);
   }
-  int wide_char_to_multi_byte(uint32_t code_page, uint32_t flags,
-                              const char16_t* units, int unit_count,
-                              char* bytes, int byte_capacity) override {
+  int wide_char_to_multi_byte(uint32_t code_page, uint32_t flags, const char16_t* units,
+                              int unit_count, char* bytes, int byte_capacity) override {
     return WideCharToMultiByte(code_page, flags, wide(units), unit_count, bytes,
                                byte_capacity, nullptr, nullptr);
   }
@@ -80,8 +79,8 @@ class WindowsPlatform final : public Platform {
   NtStatus nt_read_file(Handle file, IoStatusBlock* block, void* bytes,
                         uint32_t length) override {
     return NtReadFile(file, nullptr, nullptr, nullptr,
-                      reinterpret_cast<PIO_STATUS_BLOCK>(block), bytes, length,
-                      nullptr, nullptr);
+                      reinterpret_cast<PIO_STATUS_BLOCK>(block), bytes, length, nullptr,
+                      nullptr);
   }
   uint32_t rtl_nt_status_to_dos_error(NtStatus status) override {
     return RtlNtStatusToDosError(status);
@@ -89,15 +88,13 @@ class WindowsPlatform final : public Platform {
   uint32_t format_message_w(uint32_t flags, Module source, uint32_t message_id,
                             uint32_t language_id, char16_t* buffer,
                             uint32_t size) override {
-    return FormatMessageW(flags, source, message_id, language_id, wide(buffer),
-                          size, nullptr);
+    return FormatMessageW(flags, source, message_id, language_id, wide(buffer), size,
+                          nullptr);
   }
   Module get_module_handle_w(const char16_t* name) override {
     return GetModuleHandleW(wide(name));
   }
-  Module get_module_handle_a(const char* name) override {
-    return GetModuleHandleA(name);
-  }
+  Module get_module_handle_a(const char* name) override { return GetModuleHandleA(name); }
   Procedure get_proc_address(Module module, const char* name) override {
     return reinterpret_cast<Procedure>(
         GetProcAddress(static_cast<HMODULE>(module), name));
@@ -109,8 +106,7 @@ class WindowsPlatform final : public Platform {
                                       uint32_t size) override {
     return GetEnvironmentVariableW(wide(name), wide(buffer), size);
   }
-  void* add_vectored_exception_handler(uint32_t first,
-                                       VectoredHandler handler) override {
+  void* add_vectored_exception_handler(uint32_t first, VectoredHandler handler) override {
     return AddVectoredExceptionHandler(
         first, reinterpret_cast<PVECTORED_EXCEPTION_HANDLER>(handler));
   }
@@ -135,18 +131,15 @@ class WindowsPlatform final : public Platform {
                           void* context) override {
     void* handler_data = nullptr;
     DWORD64 establisher_frame = 0;
-    (void)RtlVirtualUnwind(UNW_FLAG_NHANDLER, image_base, pc,
-                           static_cast<PRUNTIME_FUNCTION>(function_entry),
-                           static_cast<PCONTEXT>(context), &handler_data,
-                           &establisher_frame, nullptr);
+    (void)RtlVirtualUnwind(
+        UNW_FLAG_NHANDLER, image_base, pc, static_cast<PRUNTIME_FUNCTION>(function_entry),
+        static_cast<PCONTEXT>(context), &handler_data, &establisher_frame, nullptr);
   }
   uint32_t get_module_file_name_w(Module module, char16_t* buffer,
                                   uint32_t size) override {
     return GetModuleFileNameW(static_cast<HMODULE>(module), wide(buffer), size);
   }
-  void* heap_alloc(size_t size) override {
-    return HeapAlloc(GetProcessHeap(), 0, size);
-  }
+  void* heap_alloc(size_t size) override { return HeapAlloc(GetProcessHeap(), 0, size); }
   bool heap_free(void* block) override {
     return HeapFree(GetProcessHeap(), 0, block) != 0;
   }

@@ -16,11 +16,9 @@
 // ntdll exports that the SDK headers available to us do not declare.
 extern "C" {
 NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc,
-                           PVOID apc_context, PIO_STATUS_BLOCK status,
-                           PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                           PULONG key);
+                           PVOID apc_context, PIO_STATUS_BLOCK status, PVOID buffer,
+                           ULONG length, PLARGE_INTEGER offset, PULONG key);
 NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc,
-                          PVOID apc_context, PIO_STATUS_BLOCK status,
-                          PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                          PULONG key);
+                          PVOID apc_context, PIO_STATUS_BLOCK status, PVOID buffer,
+                          ULONG length, PLARGE_INTEGER offset, PULONG key);
 }

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <new>
 
-#include "runtime/abort.h"
-#include "platform/platform.h"
 #include "errors/formatted_write.h"
+#include "platform/platform.h"
+#include "runtime/abort.h"
 #include "streams/std_handles.h"
 
 namespace tavo {

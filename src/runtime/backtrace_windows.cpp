@@ -12,11 +12,11 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/backtrace.h"
+#include "errors/formatted_write.h"
 #include "platform/platform.h"
 #include "platform/sync.h"
 #include "platform/windows_api.h"
-#include "errors/formatted_write.h"
+#include "runtime/backtrace.h"
 
 namespace tavo {
 namespace {
@@ -70,7 +70,8 @@ bool prepare_library() {
   }
   library_tried = true;
   sys::Platform& os = sys::platform();
-  sys::Module module = os.load_library_ex_w(u"dbghelp.dll", sys::load_library_search_system32);
+  sys::Module module =
+      os.load_library_ex_w(u"dbghelp.dll", sys::load_library_search_system32);
   if (module == nullptr) {
     return false;
   }

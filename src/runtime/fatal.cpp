@@ -8,11 +8,11 @@
 #include <string>
 
 #include "errors/formatted_write.h"
+#include "platform/sync.h"
 #include "runtime/abort.h"
 #include "runtime/backtrace.h"
 #include "runtime/fatal_unwind.h"
 #include "runtime/testing.h"
-#include "platform/sync.h"
 #include "runtime/thread_record.h"
 #include "runtime/trace_style.h"
 #include "streams/std_handles.h"

@@ -5,12 +5,12 @@
 #include <atomic>
 
 #include "errors/formatted_write.h"
+#include "platform/platform.h"
 #include "runtime/abort.h"
 #include "runtime/allocation.h"
 #include "runtime/backtrace.h"
 #include "runtime/fatal.h"
 #include "runtime/fatal_unwind.h"
-#include "platform/platform.h"
 #include "runtime/thread_record.h"
 #include "streams/std_handles.h"
 #include "streams/stdout.h"

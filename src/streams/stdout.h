@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "errors/io_error.h"
-#include "text/format.h"
 #include "streams/line_writer.h"
 #include "streams/reentrant_lock.h"
 #include "streams/std_handles.h"
+#include "text/format.h"
 
 namespace tavo {
 

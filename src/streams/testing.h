@@ -30,7 +30,9 @@ struct StdoutProbe {
 inline std::string_view buffered(const StdoutStream& stream) {
   return StdoutProbe::buffered(stream);
 }
-inline size_t capacity(const StdoutStream& stream) { return StdoutProbe::capacity(stream); }
+inline size_t capacity(const StdoutStream& stream) {
+  return StdoutProbe::capacity(stream);
+}
 
 // Takes standard output's lock as a print nested as deep as the count allows.
 inline void lock_at_limit(StdoutStream& stream) { StdoutProbe::lock_at_limit(stream); }

@@ -18,8 +18,9 @@ namespace tavo {
 // whole buffer" unless the caller names another), any other error is
 // returned as it is. No call for empty input.
 template <class WriteOnce>
-IoResult<void> write_all_with(std::string_view bytes, WriteOnce&& write_once,
-                              const MessageRecord& zero_write = message_write_whole_buffer) {
+IoResult<void> write_all_with(
+    std::string_view bytes, WriteOnce&& write_once,
+    const MessageRecord& zero_write = message_write_whole_buffer) {
   while (!bytes.empty()) {
     IoResult<size_t> written = write_once(bytes);
     if (!written.ok()) {

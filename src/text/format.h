@@ -91,9 +91,8 @@ struct SourcePosition {
 #else
 #define TAVO_COLUMN() std::source_location::current().column()
 #endif
-#define TAVO_HERE                                                \
-  (::tavo::SourcePosition{__builtin_FILE(),                      \
-                          static_cast<uint32_t>(__builtin_LINE()), \
+#define TAVO_HERE                                                                    \
+  (::tavo::SourcePosition{__builtin_FILE(), static_cast<uint32_t>(__builtin_LINE()), \
                           static_cast<uint32_t>(TAVO_COLUMN())})
 
 // A message that is composed only when somebody writes it: one literal text,

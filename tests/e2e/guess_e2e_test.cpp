@@ -169,7 +169,8 @@ void expect_trace(const ChildResult& r, bool full) {
   static const std::regex numbered(R"( *(\d+): .*)");
   std::vector<std::string> others;
   std::vector<std::string> names = testing::frame_names(trace, &others);
-  EXPECT_TRUE(others.empty()) << "not a trace line: " << escaped(others.empty() ? "" : others[0]);
+  EXPECT_TRUE(others.empty()) << "not a trace line: "
+                              << escaped(others.empty() ? "" : others[0]);
   ASSERT_FALSE(names.empty()) << escaped(r.err);
   unsigned expected_number = 0;
   for (size_t start = 0; start < trace.size(); start = trace.find('\n', start) + 1) {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "errors/formatted_write.h"
 #include "errors/quoted.h"
 #include "message_platform.h"
 #include "recording_formatter.h"
-#include "errors/formatted_write.h"
 
 namespace tavo {
 namespace {

@@ -140,7 +140,7 @@ ChildResult run_child(const ChildSpec& launch);
 class ConsoleSession {
  public:
   explicit ConsoleSession(const ChildSpec& launch);  // starts the child
-  ~ConsoleSession();                               // kills it if still running
+  ~ConsoleSession();                                 // kills it if still running
   ConsoleSession(const ConsoleSession&) = delete;
   ConsoleSession& operator=(const ConsoleSession&) = delete;
 

@@ -183,13 +183,13 @@ TEST(Harness, ArgumentsArriveUnchanged) {
 }
 
 TEST(Harness, EnvironmentChangesReachTheChild) {
-  ChildSpec launch = child({L"env", L"TAVO_A", L"env", L"tavo_b", L"env", L"TAVO_C", L"env",
-                          L"PATH", L"env", L"TAVO_GONE"});
+  ChildSpec launch = child({L"env", L"TAVO_A", L"env", L"tavo_b", L"env", L"TAVO_C",
+                            L"env", L"PATH", L"env", L"TAVO_GONE"});
   launch.env_changes = {{u"TAVO_A", u"x\u00e9"},
-                      {u"TAVO_B", u""},
-                      {u"TAVO_C", u"first"},
-                      {u"tavo_c", std::nullopt},
-                      {u"PATH", std::nullopt}};
+                        {u"TAVO_B", u""},
+                        {u"TAVO_C", u"first"},
+                        {u"tavo_c", std::nullopt},
+                        {u"PATH", std::nullopt}};
   ChildResult r = run_child(launch);
   EXPECT_EQ(r.out,
             "TAVO_A=0078 00e9\n"

@@ -210,7 +210,8 @@ void write_keys(HANDLE conin, const std::vector<KeyEvent>& keys) {
 }
 
 bool uses_console(const ChildSpec& launch) {
-  return launch.in.kind == Input::Kind::console || launch.out.kind == Output::Kind::console ||
+  return launch.in.kind == Input::Kind::console ||
+         launch.out.kind == Output::Kind::console ||
          launch.err.kind == Output::Kind::console;
 }
 
@@ -424,8 +425,8 @@ struct ConsoleSession::State {
         }
       }
       BOOL ok =
-          CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                         env.empty() ? nullptr : env.data(), nullptr, &si, &child);
+          CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                         flags, env.empty() ? nullptr : env.data(), nullptr, &si, &child);
       DWORD code = GetLastError();
       for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
       if (!ok) {

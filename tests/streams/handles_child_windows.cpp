@@ -18,8 +18,8 @@
 #include <optional>
 #include <string_view>
 
-#include "runtime/run_main.h"
 #include "errors/formatted_write.h"
+#include "runtime/run_main.h"
 #include "streams/std_handles.h"
 #include "support/fake_platform.h"
 

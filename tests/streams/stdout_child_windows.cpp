@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "runtime/abort.h"
 #include "runtime/fatal.h"
-#include "platform/platform.h"
 #include "runtime/run_main.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"

@@ -29,12 +29,12 @@ class FakePlatform : public sys::Platform {
                       sys::ConsoleReadControl* c) override {
     return real().read_console_w(h, u, n, r, c);
   }
-  int multi_byte_to_wide_char(uint32_t cp, uint32_t f, const char* b, int bn,
-                              char16_t* u, int un) override {
+  int multi_byte_to_wide_char(uint32_t cp, uint32_t f, const char* b, int bn, char16_t* u,
+                              int un) override {
     return real().multi_byte_to_wide_char(cp, f, b, bn, u, un);
   }
-  int wide_char_to_multi_byte(uint32_t cp, uint32_t f, const char16_t* u, int un,
-                              char* b, int bn) override {
+  int wide_char_to_multi_byte(uint32_t cp, uint32_t f, const char16_t* u, int un, char* b,
+                              int bn) override {
     return real().wide_char_to_multi_byte(cp, f, u, un, b, bn);
   }
   uint32_t get_last_error() override { return real().get_last_error(); }
@@ -72,8 +72,7 @@ class FakePlatform : public sys::Platform {
                                       uint32_t s) override {
     return real().get_environment_variable_w(n, b, s);
   }
-  void* add_vectored_exception_handler(uint32_t first,
-                                       sys::VectoredHandler h) override {
+  void* add_vectored_exception_handler(uint32_t first, sys::VectoredHandler h) override {
     return real().add_vectored_exception_handler(first, h);
   }
   bool set_thread_stack_guarantee(uint32_t* size) override {
@@ -91,7 +90,8 @@ class FakePlatform : public sys::Platform {
                           void* context) override {
     real().rtl_virtual_unwind(image_base, pc, function_entry, context);
   }
-  uint32_t get_module_file_name_w(Module module, char16_t* buffer, uint32_t size) override {
+  uint32_t get_module_file_name_w(Module module, char16_t* buffer,
+                                  uint32_t size) override {
     return real().get_module_file_name_w(module, buffer, size);
   }
   void* heap_alloc(size_t size) override { return real().heap_alloc(size); }

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "text/format.h"
 #include "errors/io_error.h"
+#include "text/format.h"
 
 namespace tavo::testing {
 
