@@ -5,28 +5,14 @@
 #include <cstring>
 #include <string>
 
-#include "platform/windows_api.h"
+#include "reference_io.h"
 
-namespace {
-
-bool write_all(HANDLE out, const char* bytes, size_t count) {
-  while (count > 0) {
-    const DWORD chunk = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
-    DWORD put = 0;
-    if (!WriteFile(out, bytes, chunk, &put, nullptr) || put == 0) return false;
-    bytes += put;
-    count -= put;
-  }
-  return true;
-}
-
-}  // namespace
+using bench::write_all;
 
 int main() {
-  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  const char greeting[] = "Guess the numberl!\nPlease input your guess.\n";
-  if (!write_all(out, greeting, sizeof greeting - 1)) return 1;
+  HANDLE in;
+  HANDLE out;
+  if (!bench::open_dialogue(in, out)) return 1;
 
   static char buffer[12288];
   std::string line;

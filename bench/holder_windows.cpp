@@ -4,7 +4,7 @@
 // The reads ask for 12,288 bytes, as guess.exe's do.
 #include <cstring>
 
-#include "platform/windows_api.h"
+#include "reference_io.h"
 
 namespace {
 
@@ -12,24 +12,14 @@ constexpr SIZE_T reserved = SIZE_T{4} << 30;
 constexpr SIZE_T commit_step = SIZE_T{4} << 20;
 constexpr DWORD read_size = 12288;
 
-bool write_all(HANDLE out, const char* bytes, SIZE_T count) {
-  while (count > 0) {
-    const DWORD chunk = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
-    DWORD put = 0;
-    if (!WriteFile(out, bytes, chunk, &put, nullptr) || put == 0) return false;
-    bytes += put;
-    count -= put;
-  }
-  return true;
-}
-
 }  // namespace
 
+using bench::write_all;
+
 int main() {
-  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  const char greeting[] = "Guess the numberl!\nPlease input your guess.\n";
-  if (!write_all(out, greeting, sizeof greeting - 1)) return 1;
+  HANDLE in;
+  HANDLE out;
+  if (!bench::open_dialogue(in, out)) return 1;
 
   char* line =
       static_cast<char*>(VirtualAlloc(nullptr, reserved, MEM_RESERVE, PAGE_NOACCESS));
