@@ -17,8 +17,11 @@
 #include "errors/io_error.h"
 #include "reference_utf8.h"
 #include "streams/line_reader.h"
+#include "support/lines.h"
 
 namespace {
+
+using tavo::testing::lines_of;
 
 void check(bool condition) {
   if (!condition) std::abort();
@@ -46,18 +49,6 @@ class ChunkedSource final : public tavo::LineSource {
   tavo::fuzz::Choices choices_;
   size_t largest_;
 };
-
-// The model: the stream cut after each line feed.
-std::vector<std::string_view> lines_of(std::string_view stream) {
-  std::vector<std::string_view> lines;
-  while (!stream.empty()) {
-    const size_t feed = stream.find('\n');
-    const size_t length = feed == std::string_view::npos ? stream.size() : feed + 1;
-    lines.push_back(stream.substr(0, length));
-    stream.remove_prefix(length);
-  }
-  return lines;
-}
 
 }  // namespace
 

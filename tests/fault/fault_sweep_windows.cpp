@@ -27,10 +27,12 @@
 #include "fault/fault_kinds.h"
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
+#include "support/lines.h"
 
 namespace {
 
 using namespace tavo::fault;
+
 using tavo::harness::ChildResult;
 using tavo::harness::ChildSpec;
 using tavo::harness::escaped;
@@ -38,6 +40,7 @@ using tavo::harness::hex_status;
 using tavo::harness::Input;
 using tavo::harness::KeyEvent;
 using tavo::harness::Output;
+using tavo::testing::lines_of;
 
 constexpr uint32_t status_fail_fast = 0xC0000409u;
 constexpr unsigned child_timeout_ms = 15000;
@@ -222,17 +225,6 @@ bool is_first_line(std::string_view line) {
   return row != std::string_view::npos && row > 0 &&
          all_digits(position.substr(row + 1)) &&
          position.substr(0, row).find_first_of(" \n") == std::string_view::npos;
-}
-
-std::vector<std::string_view> lines_of(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    const size_t n = end == std::string_view::npos ? text.size() : end + 1;
-    lines.push_back(text.substr(0, n));
-    text.remove_prefix(n);
-  }
-  return lines;
 }
 
 bool is_frame_line(std::string_view line) {
