@@ -449,13 +449,7 @@ ChildResult execute(const Setup& setup, const Run& run) {
   ChildSpec launch = launch_for(setup);
   launch.env_changes[1].second = widen(std::to_string(run.number));
   launch.env_changes[2].second = widen(run.kind->name);
-  // A child that the system could not start (Wine refuses a process now and
-  // then on a loaded machine) says nothing about the program: start it again.
-  ChildResult r = tavo::harness::run_child(launch);
-  for (int retry = 0; retry < 2 && !r.setup_error.empty(); ++retry) {
-    r = tavo::harness::run_child(launch);
-  }
-  return r;
+  return tavo::harness::run_child(launch);
 }
 
 std::string describe(const Setup& setup, const Run& run, const ChildResult& r) {

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <thread>
 
+#include "harness/start_process_windows.h"
 #include "platform/windows_api.h"
 
 namespace tavo::harness {
@@ -267,8 +268,8 @@ struct ConsoleSession::State {
     std::wstring line = L"\"" + host_path + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    if (!CreateProcessW(host_path.c_str(), line.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &host)) {
+    if (!start_process(host_path.c_str(), line.data(), FALSE, CREATE_NO_WINDOW, nullptr,
+                       &si, &host)) {
       return fail(last_error_text("starting tavo_console_host.exe"));
     }
     FreeConsole();
@@ -424,9 +425,8 @@ struct ConsoleSession::State {
           inherited.push_back(h);
         }
       }
-      BOOL ok =
-          CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                         flags, env.empty() ? nullptr : env.data(), nullptr, &si, &child);
+      BOOL ok = start_process(launch.program.c_str(), line.data(), TRUE, flags,
+                              env.empty() ? nullptr : env.data(), &si, &child);
       DWORD code = GetLastError();
       for (HANDLE h : inherited) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
       if (!ok) {
@@ -529,6 +529,23 @@ ChildResult run_child(const ChildSpec& launch) {
   ConsoleSession session(launch);
   if (session.started() && !launch.keys.empty()) session.type(launch.keys);
   return session.wait();
+}
+
+BOOL start_process(const wchar_t* program, wchar_t* command_line, BOOL inherit_handles,
+                   DWORD flags, void* environment, STARTUPINFOW* startup,
+                   PROCESS_INFORMATION* process) {
+  for (DWORD attempt = 1;; ++attempt) {
+    if (CreateProcessW(program, command_line, nullptr, nullptr, inherit_handles, flags,
+                       environment, nullptr, startup, process)) {
+      return TRUE;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_INTERNAL_ERROR || attempt == 5) {
+      SetLastError(code);
+      return FALSE;
+    }
+    Sleep(100 * attempt);
+  }
 }
 
 std::wstring sibling_program(const wchar_t* file_name) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "harness/process_harness.h"
+#include "harness/start_process_windows.h"
 #include "platform/windows_api.h"
 
 namespace tavo::harness {
@@ -66,8 +67,8 @@ DebuggedRun run_debugged(const wchar_t* scenario) {
   const std::wstring program = sibling_program(L"frame_scenarios.exe");
   std::wstring command = L"\"" + program + L"\" " + scenario;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE,
-                      DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &process)) {
+  if (!start_process(program.c_str(), command.data(), TRUE, DEBUG_ONLY_THIS_PROCESS,
+                     nullptr, &startup, &process)) {
     return run;
   }
   run.started = true;
