@@ -17,27 +17,16 @@ namespace tavo::harness {
 namespace {
 
 using testing::any_name_has;
+using testing::dialogue;
+using testing::greeting;
 using testing::has;
+using testing::invalid_input_report;
+using testing::report_hint;
+using testing::trace_trailer;
 
 ChildSpec guess(Input in) { return testing::guess_launch(std::move(in)); }
 
-const std::string greeting = "Guess the numberl!\n";
-const std::string prompt = "Please input your guess.\n";
-const std::string read_failure =
-    "thread 'main' panicked at 'Failed to read line!: Error { kind: InvalidData, "
-    "message: "
-    "\"stream did not contain valid UTF-8\" }', main:11:10\n";
-const std::string hint =
-    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
-const std::string trailer =
-    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
-    "backtrace.\n";
 const std::string ill_formed = "4\xC3\x28\n";  // a lead byte without its continuation
-
-// Standard output of a run that read `line`.
-std::string dialogue(const std::string& line) {
-  return greeting + prompt + "You guessed: " + line + "\n";
-}
 
 ChildResult run(const ChildSpec& launch) {
   ChildResult r = run_child(launch);
@@ -53,8 +42,8 @@ void expect_echo(const ChildResult& r, const std::string& line) {
 }
 
 void expect_read_failure(const ChildResult& r) {
-  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
-  EXPECT_EQ(r.err, read_failure + hint) << escaped(r.err);
+  EXPECT_EQ(r.out, greeting) << escaped(r.out);
+  EXPECT_EQ(r.err, invalid_input_report + report_hint) << escaped(r.err);
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
 }
 
@@ -153,17 +142,18 @@ TEST(GuessInvalidInput, PipeAndFileGiveTheReportAndStatus101) {
 // (short) or nothing (full); entries numbered from 0 in order.
 void expect_trace(const ChildResult& r, bool full) {
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
-  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
-  const std::string head = read_failure + "stack backtrace:\n";
+  EXPECT_EQ(r.out, greeting) << escaped(r.out);
+  const std::string head = invalid_input_report + "stack backtrace:\n";
   ASSERT_EQ(r.err.substr(0, head.size()), head) << escaped(r.err);
   std::string trace = r.err.substr(head.size());
-  EXPECT_FALSE(has(trace, hint)) << escaped(r.err);
+  EXPECT_FALSE(has(trace, report_hint)) << escaped(r.err);
   if (full) {
     EXPECT_FALSE(has(trace, "note: ")) << escaped(r.err);
   } else {
-    ASSERT_GE(trace.size(), trailer.size()) << escaped(r.err);
-    EXPECT_EQ(trace.substr(trace.size() - trailer.size()), trailer) << escaped(r.err);
-    trace.resize(trace.size() - trailer.size());
+    ASSERT_GE(trace.size(), trace_trailer.size()) << escaped(r.err);
+    EXPECT_EQ(trace.substr(trace.size() - trace_trailer.size()), trace_trailer)
+        << escaped(r.err);
+    trace.resize(trace.size() - trace_trailer.size());
   }
 
   static const std::regex numbered(R"( *(\d+): .*)");
@@ -285,12 +275,12 @@ TEST(GuessConsole, LoneSurrogateGivesTheReportAndStatus101) {
   text += u"2\r";
   launch.keys = typed(text);
   ChildResult r = run(launch);
-  EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+  EXPECT_EQ(r.out, greeting) << escaped(r.out);
   EXPECT_EQ(r.err,
             "thread 'main' panicked at 'Failed to read line!: Error { kind: InvalidData, "
             "message: \"Windows stdin in console mode does not support non-UTF-16 input; "
             "encountered unpaired surrogate\" }', main:11:10\n" +
-                hint)
+                report_hint)
       << escaped(r.err);
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
 }
@@ -310,7 +300,7 @@ TEST(GuessStdout, MissingHandleIsSilentSuccessAndTheLineIsStillRead) {
   launch.in = Input::open_pipe(ill_formed);
   r = run(launch);
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
-  EXPECT_EQ(r.err, read_failure + hint) << escaped(r.err);
+  EXPECT_EQ(r.err, invalid_input_report + report_hint) << escaped(r.err);
 
   // ... and waits for the rest of a line that has not ended yet.
   launch.in = Input::open_pipe("42");
@@ -339,7 +329,7 @@ TEST(GuessStdout, FullDeviceGivesThePrintFailure) {
       "112\\)', [^\\n]+:[0-9]+:[0-9]+\\n");
   const std::string first = r.err.substr(0, r.err.find('\n') + 1);
   EXPECT_TRUE(std::regex_match(first, report)) << escaped(r.err);
-  EXPECT_EQ(r.err.substr(first.size()), hint) << escaped(r.err);
+  EXPECT_EQ(r.err.substr(first.size()), report_hint) << escaped(r.err);
 }
 
 TEST(GuessStdout, FileGetsTheWholeDialogue) {
@@ -357,7 +347,7 @@ TEST(GuessStderr, MissingHandleHidesTheReportButNotTheStatus) {
     launch.err = err;
     ChildResult r = run(launch);
     EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
-    EXPECT_EQ(r.out, greeting + prompt) << escaped(r.out);
+    EXPECT_EQ(r.out, greeting) << escaped(r.out);
     EXPECT_EQ(r.err, "");
   }
 }

@@ -27,7 +27,9 @@
 #include "fault/fault_kinds.h"
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
+#include "support/guess_launch.h"
 #include "support/lines.h"
+#include "support/trace_text.h"
 
 namespace {
 
@@ -40,19 +42,17 @@ using tavo::harness::hex_status;
 using tavo::harness::Input;
 using tavo::harness::KeyEvent;
 using tavo::harness::Output;
+using tavo::testing::dialogue;
+using tavo::testing::greeting;
 using tavo::testing::lines_of;
+using tavo::testing::report_hint;
+using tavo::testing::trace_trailer;
 
 constexpr uint32_t status_fail_fast = 0xC0000409u;
 constexpr unsigned child_timeout_ms = 15000;
 
-const std::string greeting = "Guess the numberl!\nPlease input your guess.\n";
 const std::string echo_start = "You guessed: ";
-const std::string hint =
-    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
 const std::string trace_header = "stack backtrace:\n";
-const std::string trace_trailer =
-    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
-    "backtrace.\n";
 const std::string abort_lines[] = {
     "fatal runtime error: I/O error: operation failed to complete synchronously\n",
     "fatal runtime error: initialization or cleanup bug\n",
@@ -243,7 +243,7 @@ bool is_report(std::string_view err) {
   if (end == std::string_view::npos || !is_first_line(err.substr(0, end + 1)))
     return false;
   const std::string_view rest = err.substr(end + 1);
-  if (rest == hint) return true;
+  if (rest == report_hint) return true;
   if (!rest.starts_with(trace_header) || !rest.ends_with(trace_trailer)) return false;
   const std::string_view frames = rest.substr(
       trace_header.size(), rest.size() - trace_header.size() - trace_trailer.size());
@@ -299,12 +299,11 @@ Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
   // Standard output as the parent sees it; on a console, the screen, whose
   // reference is the clean run's.
   const std::string seen = console_out ? narrow_screen(r.screen) : r.out;
-  const std::string whole =
-      console_out ? setup.screen : greeting + echo_start + setup.line + "\n";
+  const std::string whole = console_out ? setup.screen : dialogue(setup.line);
   // The most that a run which does not echo may show.
-  const std::string most =
-      console_out ? setup.screen
-                  : greeting + (setup.refused ? "" : echo_start + setup.line + "\n");
+  const std::string most = console_out     ? setup.screen
+                           : setup.refused ? greeting
+                                           : dialogue(setup.line);
   const bool fault_on_err = fault.role == Role::err;
   // A missing standard output swallows what is written to it (silently).
   const bool out_missing = fault.role == Role::out && means_missing_handle(*fault.kind);
@@ -423,11 +422,10 @@ bool record(Setup& setup, size_t index) {
   const bool console_out = setup.out.kind == Output::Kind::console;
   const bool as_expected =
       !r.timed_out && r.setup_error.empty() &&
-      (setup.refused
-           ? r.exit_status == 101 && (console_out || r.out == greeting) &&
-                 is_report(r.err)
-           : r.exit_status == 0 && r.err.empty() &&
-                 (console_out || r.out == greeting + echo_start + setup.line + "\n"));
+      (setup.refused ? r.exit_status == 101 && (console_out || r.out == greeting) &&
+                           is_report(r.err)
+                     : r.exit_status == 0 && r.err.empty() &&
+                           (console_out || r.out == dialogue(setup.line)));
   if (!as_expected || setup.calls.empty()) {
     std::printf(
         "%s: the clean run is not the dialogue: status %s, out \"%s\", err \"%s\", "

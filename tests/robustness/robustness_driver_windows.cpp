@@ -25,6 +25,7 @@
 
 #include "harness/process_harness.h"
 #include "support/guess_launch.h"
+#include "support/trace_text.h"
 
 namespace {
 
@@ -35,11 +36,11 @@ using tavo::harness::hex_status;
 using tavo::harness::Input;
 using tavo::harness::Output;
 
-const std::string greeting = "Guess the numberl!\nPlease input your guess.\n";
+using tavo::testing::dialogue;
+using tavo::testing::greeting;
+
 const std::string invalid_report =
-    "thread 'main' panicked at 'Failed to read line!: Error { kind: InvalidData, "
-    "message: \"stream did not contain valid UTF-8\" }', main:11:10\n"
-    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
+    tavo::testing::invalid_input_report + tavo::testing::report_hint;
 
 // Well-formed UTF-8, decided from the code point rules (shortest form, no
 // surrogates, at most U+10FFFF) rather than from a table.
@@ -169,8 +170,7 @@ bool matches_model(std::string_view input, const ChildResult& r) {
   if (!r.setup_error.empty() || r.timed_out) return false;
   const std::string_view line = first_line(input);
   if (well_formed(line)) {
-    return r.exit_status == 0 && r.err.empty() &&
-           r.out == greeting + "You guessed: " + std::string(line) + "\n";
+    return r.exit_status == 0 && r.err.empty() && r.out == dialogue(line);
   }
   return r.exit_status == 101 && r.out == greeting && r.err == invalid_report;
 }
@@ -240,8 +240,7 @@ int run_handles() {
       ++writer.runs;
       const bool good =
           c.refused ? r.exit_status == 101 && r.out == greeting && r.err == invalid_report
-                    : r.exit_status == 0 && r.err.empty() &&
-                          r.out == greeting + "You guessed: " + c.line + "\n";
+                    : r.exit_status == 0 && r.err.empty() && r.out == dialogue(c.line);
       if (!good || r.timed_out) writer.fail(describe(c.in.data, r));
     }
   }

@@ -20,11 +20,8 @@ using testing::has;
 
 constexpr uint32_t fail_fast_status = 0xC0000409u;
 
-const std::string hint =
-    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
-const std::string trailer =
-    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
-    "backtrace.\n";
+const std::string& hint = testing::report_hint;
+const std::string& trailer = testing::trace_trailer;
 
 std::string line1(const std::string& thread, const std::string& message) {
   return "thread '" + thread + "' panicked at '" + message + "', scenario.cpp:7:3\n";

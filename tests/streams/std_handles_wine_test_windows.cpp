@@ -9,6 +9,7 @@
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
 #include "streams/std_handles.h"
+#include "support/trace_text.h"
 
 namespace tavo {
 namespace {
@@ -200,8 +201,7 @@ TEST(StdHandlesWineTest, FailedConversionIsAFatalFailure) {
   EXPECT_EQ(r.exit_status, 101u) << hex_status(r.exit_status);
   const std::string head =
       "thread 'main' panicked at 'Unexpected error in MultiByteToWideChar', ";
-  const std::string note =
-      "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
+  const std::string& note = testing::report_hint;
   ASSERT_GT(r.err.size(), head.size() + note.size()) << escaped(r.err);
   EXPECT_EQ(r.err.substr(0, head.size()), head) << escaped(r.err);
   EXPECT_NE(r.err.find("std_handles.cpp:"), std::string::npos) << escaped(r.err);

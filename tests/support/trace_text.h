@@ -1,5 +1,6 @@
-// Reading a stack trace as the reports write it: entry lines ("  N: name"),
-// each possibly followed by its location line ("      at file:line").
+// The fixed lines of a report, and reading a stack trace as the reports write it: entry
+// lines ("  N: name"), each possibly followed by its location line ("      at
+// file:line").
 #pragma once
 
 #include <regex>
@@ -8,6 +9,14 @@
 #include <vector>
 
 namespace tavo::testing {
+
+// How a report ends: with this hint when no trace was asked for, and a short
+// trace with this trailer.
+inline const std::string report_hint =
+    "note: run with `TAVO_BACKTRACE=1` environment variable to display a backtrace\n";
+inline const std::string trace_trailer =
+    "note: Some details are omitted, run with `TAVO_BACKTRACE=full` for a verbose "
+    "backtrace.\n";
 
 inline bool has(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
