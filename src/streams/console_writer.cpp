@@ -34,11 +34,17 @@ IoResult<size_t> continue_pending(uint8_t byte, PendingUtf8& pending,
   }
   pending.bytes[pending.count++] = byte;
   const size_t needed = static_cast<size_t>(utf8::sequence_length(pending.bytes[0]));
-  if (pending.count < needed) {
-    return size_t{1};
-  }
   const std::string_view held(reinterpret_cast<const char*>(pending.bytes),
                               pending.count);
+  if (pending.count < needed) {
+    // Still short: keep holding only what can become the character, for the
+    // same reason as the first hold (a write ending here must not succeed).
+    if (can_become_character(held, needed)) {
+      return size_t{1};
+    }
+    pending.clear();
+    return not_utf8();
+  }
   pending.clear();
   if (!utf8::is_well_formed(held)) {
     return not_utf8();

@@ -16,7 +16,8 @@ namespace tavo {
 
 // The leading bytes of one UTF-8 character whose remaining bytes have not
 // arrived yet. Holds 0 to 3 bytes; the first held byte is always the lead
-// byte of a 2- to 4-byte sequence. One per output stream.
+// byte of a 2- to 4-byte sequence, and the held bytes can always still become
+// that character. One per output stream.
 struct PendingUtf8 {
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint8_t count = 0;
