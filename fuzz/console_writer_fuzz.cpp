@@ -5,9 +5,9 @@
 // Valid UTF-8, however it is cut, reaches the console as exactly the UTF-16
 // of the whole. Invalid UTF-8 reaches it up to the first bad sequence and then
 // fails with the console's InvalidData error, no later than three held bytes
-// past that point; a text that ends inside a possible character leaves those
-// bytes held. At most 3 bytes are ever held, and a held run always starts
-// with a lead byte.
+// past that point; only a text that ends inside a character that more bytes
+// could still complete leaves those bytes held. At most 3 bytes are ever held, and a held
+// run always starts with a lead byte.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -137,15 +137,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Outcome outcome = write_text(text, positions(lengths, text.size()), console);
     const size_t valid = tavo::fuzz::valid_prefix(text);
     check(console.received == tavo::fuzz::to_utf16(text.substr(0, valid)));
+    // A text that ends inside what could still be one character holds those
+    // bytes; any other bad sequence fails.
+    const bool ends_inside =
+        tavo::fuzz::incomplete_character(std::string_view(text).substr(valid));
     if (valid == text.size()) {
       check(!outcome.failed && outcome.position == text.size() &&
             outcome.pending.empty());
-    } else if (outcome.failed) {
+    } else if (!ends_inside) {
       // Failed at the first bad sequence, after holding at most 3 bytes of it.
+      check(outcome.failed);
       check(outcome.position >= valid && outcome.position <= valid + 3);
     } else {
-      // The text ended inside what could still have been one character: its
-      // bytes are held, nothing is lost or invented.
+      // Its bytes are held, nothing is lost or invented.
+      check(!outcome.failed);
       const size_t held = text.size() - valid;
       check(outcome.position == text.size());
       check(held >= 1 && held <= 3 && outcome.pending.count == held);

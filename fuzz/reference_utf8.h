@@ -17,39 +17,66 @@ struct Decoded {
   size_t length = 0;  // 0: no well-formed character starts here
 };
 
-inline Decoded decode_one(std::string_view text) {
-  if (text.empty()) return {};
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t lead = byte(0);
-  if (lead < 0x80) return {lead, 1};
-
-  size_t length = 0;
+// What a lead byte of two to four bytes announces: the length, the value
+// bits it carries, and the smallest value that length may encode.
+struct Lead {
+  size_t length = 0;  // 0: not such a lead byte
   char32_t value = 0;
   char32_t smallest = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    value = lead & 0x1F;
-    smallest = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    value = lead & 0x0F;
-    smallest = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    value = lead & 0x07;
-    smallest = 0x10000;
-  } else {
-    return {};  // a continuation byte, or 0xF8-0xFF
+};
+
+inline Lead read_lead(uint8_t lead) {
+  if ((lead & 0xE0) == 0xC0) return {2, char32_t{lead} & 0x1F, 0x80};
+  if ((lead & 0xF0) == 0xE0) return {3, char32_t{lead} & 0x0F, 0x800};
+  if ((lead & 0xF8) == 0xF0) return {4, char32_t{lead} & 0x07, 0x10000};
+  return {};  // ASCII, a continuation byte, or 0xF8-0xFF
+}
+
+// Reads the lead and the continuation bytes of `text` (at most the length the
+// lead announces) into `lead.value`; false if a byte is not a continuation.
+inline bool read_continuations(std::string_view text, Lead& lead) {
+  for (size_t i = 1; i < text.size() && i < lead.length; ++i) {
+    const auto byte = static_cast<uint8_t>(text[i]);
+    if ((byte & 0xC0) != 0x80) return false;
+    lead.value = (lead.value << 6) | (byte & 0x3F);
   }
-  if (text.size() < length) return {};  // cut short
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return {};
-    value = (value << 6) | (byte(i) & 0x3F);
-  }
-  if (value < smallest) return {};                    // overlong
-  if (value >= 0xD800 && value <= 0xDFFF) return {};  // encoded surrogate
-  if (value > 0x10FFFF) return {};
-  return {value, length};
+  return true;
+}
+
+// The values a character may take: not overlong, no surrogate, at most
+// U+10FFFF. True if any value in [low, high] is one of them.
+inline bool allows_any(char32_t low, char32_t high, char32_t smallest) {
+  const auto overlaps = [&](char32_t from, char32_t to) {
+    return low <= to && high >= from;
+  };
+  return overlaps(smallest, 0xD7FF) ||
+         overlaps(smallest < 0xE000 ? 0xE000 : smallest, 0x10FFFF);
+}
+
+inline Decoded decode_one(std::string_view text) {
+  if (text.empty()) return {};
+  const auto first = static_cast<uint8_t>(text[0]);
+  if (first < 0x80) return {first, 1};
+  Lead lead = read_lead(first);
+  if (lead.length == 0 || text.size() < lead.length) return {};  // cut short
+  if (!read_continuations(text, lead)) return {};
+  if (!allows_any(lead.value, lead.value, lead.smallest)) return {};
+  return {lead.value, lead.length};
+}
+
+// Whether `text` is the start of a well-formed character that more bytes
+// could still complete. The completions fill the missing six-bit groups with
+// anything, so their values form one interval; some value in it must be
+// allowed.
+inline bool incomplete_character(std::string_view text) {
+  if (text.empty()) return false;
+  Lead lead = read_lead(static_cast<uint8_t>(text[0]));
+  if (lead.length == 0 || text.size() >= lead.length) return false;
+  if (!read_continuations(text, lead)) return false;
+  const size_t missing_bits = 6 * (lead.length - text.size());
+  const char32_t low = lead.value << missing_bits;
+  const char32_t high = low | ((char32_t{1} << missing_bits) - 1);
+  return allows_any(low, high, lead.smallest);
 }
 
 // The longest prefix that is a sequence of well-formed characters.
