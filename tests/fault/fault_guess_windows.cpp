@@ -32,28 +32,24 @@ constexpr size_t max_logged = 1 << 16;
 
 // The NTSTATUS that NtWriteFile/NtReadFile report for a system code.
 NtStatus status_for_code(uint32_t code) {
-  switch (code) {
-    case 1:
-      return static_cast<NtStatus>(0xC0000010u);  // STATUS_INVALID_DEVICE_REQUEST
-    case 5:
-      return static_cast<NtStatus>(0xC0000022u);  // STATUS_ACCESS_DENIED
-    case 6:
-      return static_cast<NtStatus>(0xC0000008u);  // STATUS_INVALID_HANDLE
-    case 8:
-      return static_cast<NtStatus>(0xC0000017u);  // STATUS_NO_MEMORY
-    case 87:
-      return static_cast<NtStatus>(0xC000000Du);  // STATUS_INVALID_PARAMETER
-    case 109:
-      return static_cast<NtStatus>(0xC000014Bu);  // STATUS_PIPE_BROKEN
-    case 112:
-      return static_cast<NtStatus>(0xC000007Fu);  // STATUS_DISK_FULL
-    case 232:
-      return static_cast<NtStatus>(0xC00000B1u);  // STATUS_PIPE_CLOSING
-    case 995:
-      return static_cast<NtStatus>(0xC0000120u);  // STATUS_CANCELLED
-    default:
-      return static_cast<NtStatus>(0xC0000001u);  // STATUS_UNSUCCESSFUL
+  constexpr struct {
+    uint32_t code;
+    uint32_t status;
+  } statuses[] = {
+      {1, 0xC0000010u},    // STATUS_INVALID_DEVICE_REQUEST
+      {5, 0xC0000022u},    // STATUS_ACCESS_DENIED
+      {6, 0xC0000008u},    // STATUS_INVALID_HANDLE
+      {8, 0xC0000017u},    // STATUS_NO_MEMORY
+      {87, 0xC000000Du},   // STATUS_INVALID_PARAMETER
+      {109, 0xC000014Bu},  // STATUS_PIPE_BROKEN
+      {112, 0xC000007Fu},  // STATUS_DISK_FULL
+      {232, 0xC00000B1u},  // STATUS_PIPE_CLOSING
+      {995, 0xC0000120u},  // STATUS_CANCELLED
+  };
+  for (const auto& row : statuses) {
+    if (row.code == code) return static_cast<NtStatus>(row.status);
   }
+  return static_cast<NtStatus>(0xC0000001u);  // STATUS_UNSUCCESSFUL
 }
 
 class FaultPlatform final : public tavo::testing::FakePlatform {
