@@ -134,25 +134,15 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
   }
   int multi_byte_to_wide_char(uint32_t cp, uint32_t flags, const char* bytes, int n,
                               char16_t* units, int capacity) override {
-    const FaultKind* f = hit(Call::multi_byte_to_wide_char, Role::none);
-    if (f != nullptr && f->effect == Effect::code) {
-      real().set_last_error(f->code);
-      return 0;
-    }
-    const int produced =
-        real().multi_byte_to_wide_char(cp, flags, bytes, n, units, capacity);
-    return f == nullptr ? produced : shortened(*f, produced);
+    return conversion(Call::multi_byte_to_wide_char, [&] {
+      return real().multi_byte_to_wide_char(cp, flags, bytes, n, units, capacity);
+    });
   }
   int wide_char_to_multi_byte(uint32_t cp, uint32_t flags, const char16_t* units, int n,
                               char* bytes, int capacity) override {
-    const FaultKind* f = hit(Call::wide_char_to_multi_byte, Role::none);
-    if (f != nullptr && f->effect == Effect::code) {
-      real().set_last_error(f->code);
-      return 0;
-    }
-    const int produced =
-        real().wide_char_to_multi_byte(cp, flags, units, n, bytes, capacity);
-    return f == nullptr ? produced : shortened(*f, produced);
+    return conversion(Call::wide_char_to_multi_byte, [&] {
+      return real().wide_char_to_multi_byte(cp, flags, units, n, bytes, capacity);
+    });
   }
   uint32_t get_last_error() override {
     (void)hit(Call::get_last_error, Role::none);
@@ -312,6 +302,19 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
   static int shortened(const FaultKind& f, int produced) {
     if (produced <= 1) return produced;
     return f.effect == Effect::short_one ? 1 : produced / 2;
+  }
+
+  // A conversion with its fault, if any: it fails with the kind's code, or
+  // reports fewer units or bytes than `convert` (the real call) produced.
+  template <class Convert>
+  int conversion(Call call, Convert&& convert) {
+    const FaultKind* f = hit(call, Role::none);
+    if (f != nullptr && f->effect == Effect::code) {
+      real().set_last_error(f->code);
+      return 0;
+    }
+    const int produced = convert();
+    return f == nullptr ? produced : shortened(*f, produced);
   }
 
   // NtWriteFile / NtReadFile with fault `f`; `forward(n)` makes the real
