@@ -18,13 +18,11 @@ namespace testing {
 struct StdoutProbe;
 }  // namespace testing
 
-// `Count` is the nesting counter; tests use a narrow one to reach its limit.
-template <class Count>
-class BasicReentrantLock {
+class ReentrantLock {
  public:
-  constexpr BasicReentrantLock() = default;
-  BasicReentrantLock(const BasicReentrantLock&) = delete;
-  BasicReentrantLock& operator=(const BasicReentrantLock&) = delete;
+  constexpr ReentrantLock() = default;
+  ReentrantLock(const ReentrantLock&) = delete;
+  ReentrantLock& operator=(const ReentrantLock&) = delete;
 
   // Takes the lock, waiting for another holder. Returns false, leaving the
   // lock as it was (held by this thread), when the nesting count is at its
@@ -77,7 +75,7 @@ class BasicReentrantLock {
   // theirs, for which a relaxed load suffices: a thread always sees its own
   // last store, and no other thread ever stores its identity.
   bool nest() {
-    if (count_ == std::numeric_limits<Count>::max()) {
+    if (count_ == std::numeric_limits<uint32_t>::max()) {
       return false;
     }
     ++count_;
@@ -91,9 +89,7 @@ class BasicReentrantLock {
 
   sys::SrwLock lock_;
   std::atomic<uint64_t> owner_{0};
-  Count count_ = 0;
+  uint32_t count_ = 0;
 };
-
-using ReentrantLock = BasicReentrantLock<uint32_t>;
 
 }  // namespace tavo
