@@ -7,10 +7,8 @@
 #include <cstring>
 #include <new>
 
-#include "errors/formatted_write.h"
 #include "platform/platform.h"
-#include "runtime/abort.h"
-#include "streams/std_handles.h"
+#include "streams/abort.h"
 
 namespace tavo {
 namespace {
@@ -98,20 +96,9 @@ void* allocate_aligned_or_end(size_t size, size_t alignment) {
 
 }  // namespace
 
-void report_allocation_failure(size_t size) {
-  {
-    // The writer and the number's digits live on the stack.
-    StderrWriter writer;
-    (void)write_formatted(writer, "memory allocation of ", size, " bytes failed\n");
-  }
-  abort_process();
-}
+uint64_t allocation_count() { return blocks_allocated.load(std::memory_order_relaxed); }
 
 }  // namespace tavo
-
-namespace tavo::sys {
-uint64_t allocation_count() { return blocks_allocated.load(std::memory_order_relaxed); }
-}  // namespace tavo::sys
 
 using tavo::allocate;
 using tavo::allocate_aligned;

@@ -3,7 +3,6 @@
 // catches one. Only the process frame uses this header.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,13 +28,8 @@ class FatalUnwind {
 // reporting flag.
 void failure_caught() noexcept;
 
-// The process-wide number of failures raised and not yet caught.
-uint64_t failures_in_flight() noexcept;
-
-// Makes a failure that escapes code which must not pass failures on (a
-// noexcept function, a destructor during unwinding, a thread-local
-// destructor, a platform callback) end as "panic in a function that cannot
-// unwind": reported, then an abort. Idempotent.
-void install_cannot_unwind_handler() noexcept;
+// Runs the routine that tests may set to run whenever a payload is released
+// (runtime/testing.h); nothing when none is set.
+void run_payload_release_hook();
 
 }  // namespace tavo::detail

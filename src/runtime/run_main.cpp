@@ -1,18 +1,19 @@
 // The start routine: the start-up steps, the containment of fatal failures
-// around the main routine, the exit clean-up, and the stack-overflow line.
+// around the main routine, and the exit clean-up.
 #include "runtime/run_main.h"
 
 #include <atomic>
 
-#include "errors/formatted_write.h"
 #include "platform/platform.h"
-#include "runtime/abort.h"
+#include "platform/thread_description.h"
 #include "runtime/allocation.h"
 #include "runtime/backtrace.h"
-#include "runtime/fatal.h"
 #include "runtime/fatal_unwind.h"
+#include "runtime/overflow.h"
+#include "runtime/terminate.h"
 #include "runtime/thread_record.h"
-#include "streams/std_handles.h"
+#include "streams/abort.h"
+#include "streams/failure.h"
 #include "streams/stdout.h"
 
 // The start marker: a short trace ends with the frame that this calls.
@@ -31,35 +32,7 @@ constexpr uint32_t stack_guarantee = 20480;
 // The operator new and delete of this program live beside this function;
 // referring to it here makes sure that every program with a start routine
 // links them, not the standard library's.
-[[gnu::used]] uint64_t (*const keep_heap_allocator)() = &sys::allocation_count;
-
-// SetThreadDescription(HANDLE, PCWSTR) -> HRESULT.
-using SetThreadDescription = int32_t (*)(sys::Handle thread, const char16_t* description);
-
-// Stands in for SetThreadDescription where the system has none.
-int32_t missing_set_thread_description(sys::Handle, const char16_t*) {
-  sys::platform().set_last_error(sys::error_call_not_implemented);
-  return sys::e_notimpl;
-}
-
-constinit std::atomic<SetThreadDescription> set_thread_description{nullptr};
-
-// Looked up at its first use; what was found (or the stand-in) is kept.
-SetThreadDescription thread_description_function() {
-  SetThreadDescription function = set_thread_description.load(std::memory_order_acquire);
-  if (function != nullptr) {
-    return function;
-  }
-  sys::Platform& os = sys::platform();
-  function = missing_set_thread_description;
-  if (sys::Module kernel = os.get_module_handle_a("kernel32")) {
-    if (sys::Procedure found = os.get_proc_address(kernel, "SetThreadDescription")) {
-      function = reinterpret_cast<SetThreadDescription>(found);
-    }
-  }
-  set_thread_description.store(function, std::memory_order_release);
-  return function;
-}
+[[gnu::used]] uint64_t (*const keep_heap_allocator)() = &allocation_count;
 
 // The run-once state of the exit clean-up.
 constinit std::atomic<bool> exit_cleanup_done{false};
@@ -79,7 +52,7 @@ constinit std::atomic<bool> exit_cleanup_done{false};
     raise_fatal("failed to reserve stack space for exception handling", TAVO_HERE);
   }
   // The result says nothing that start-up could act on.
-  (void)thread_description_function()(os.get_current_thread(), u"main");
+  (void)sys::set_thread_description(os.get_current_thread(), u"main");
   // Process-wide and never destroyed, as the reports may ask for it until
   // the very end.
   static ThreadRecord* const main_record = new ThreadRecord("main");
@@ -116,31 +89,6 @@ void settle_caught_failure(detail::FatalUnwind& failure) noexcept {
 }
 
 }  // namespace
-
-long overflow_handler(void* exception_pointers) noexcept {
-  // EXCEPTION_POINTERS starts with the EXCEPTION_RECORD*, which starts with
-  // the exception code.
-  const uint32_t code = **static_cast<const uint32_t* const*>(exception_pointers);
-  if (code != static_cast<uint32_t>(sys::status_stack_overflow)) {
-    return sys::exception_continue_search;
-  }
-  // The stack is nearly gone: look the record up without creating one.
-  bool available = false;
-  const ThreadRecord* record = existing_thread_record(available);
-  if (!available) {
-    // Escapes this noexcept handler and so ends the process as a failure
-    // that cannot unwind.
-    raise_fatal("the thread's record is gone: its local storage has been torn down",
-                TAVO_HERE);
-  }
-  std::string_view name = "<unknown>";
-  if (record != nullptr && record->name()) {
-    name = *record->name();
-  }
-  StderrWriter writer;
-  (void)write_formatted(writer, "\nthread '", name, "' has overflowed its stack\n");
-  return sys::exception_continue_search;
-}
 
 int64_t run_main(void (*routine)(), int64_t argc, char** argv, uint8_t flag) {
   (void)argc;

@@ -12,10 +12,4 @@ namespace tavo {
 // Does not return when the process aborts.
 int64_t run_main(void (*routine)(), int64_t argc, char** argv, uint8_t flag);
 
-// The vectored exception handler that reports a stack overflow of the
-// current thread ("\nthread '{name}' has overflowed its stack\n") and lets
-// the platform go on with the exception. `exception_pointers` is an
-// EXCEPTION_POINTERS*.
-long overflow_handler(void* exception_pointers) noexcept;
-
 }  // namespace tavo

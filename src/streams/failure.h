@@ -1,22 +1,35 @@
-// How the I/O layer ends what it cannot return as an error value. The
-// process frame (src/runtime/) defines these entries; nothing below it
-// includes a header of the frame.
+// The fatal-failure entry: how code of any layer raises a failure that it
+// cannot return as an error value (a print that fails, a conversion that
+// fails, a lock nested past its count).
 //
-// The frame must provide three calls, each of which never returns:
-// `raise_fatal` reports a fatal failure and carries it back to the start
-// routine (or, with `may_unwind` false, aborts after the report);
-// `abort_with_line` writes one fixed line to standard error and aborts;
-// `report_allocation_failure` writes the allocation-failure line and aborts.
-// They behave the same from the first instruction of the process to the
-// last, whether or not the start routine runs.
+// `raise_fatal` hands the failure to the fatal steps installed in this layer.
+// The process frame (src/runtime/) installs its own, which write the report
+// and carry the failure back to the start routine; it does so before the
+// first static initialiser of the program runs, so its steps serve every
+// failure that code of the program can raise. A program without the process
+// frame keeps the steps defined here, which end the process at once with one
+// line on standard error.
 #pragma once
-
-#include <cstddef>
-#include <string_view>
 
 #include "text/format.h"
 
 namespace tavo {
+
+// A fatal failure on its way to the fatal steps.
+struct FatalFailure {
+  const DeferredMessage& message;
+  const SourcePosition& position;
+  // False when the failure must end the process after its report instead
+  // of travelling back.
+  bool may_unwind;
+};
+
+// What is done with a fatal failure. Never returns: it carries the failure
+// away as an exception or ends the process.
+using FatalSteps = void (*)(const FatalFailure& failure);
+
+// Makes `steps` the fatal steps of the process.
+void install_fatal_steps(FatalSteps steps) noexcept;
 
 // Raises a fatal failure whose message is `message`, at `position`.
 [[noreturn]] void raise_fatal(const DeferredMessage& message,
@@ -30,15 +43,5 @@ template <class... Args>
   const MessageArgs<Args...> pieces(args...);
   raise_fatal(pieces.message(), position);
 }
-
-// Writes `line` (which carries its own line feed) to standard error through a
-// writer of its own, ignoring any error of that write, then aborts. Requests
-// no memory. If writing the line leads back here (the standard-error write
-// itself cannot complete), the second call aborts without writing.
-[[noreturn]] void abort_with_line(std::string_view line);
-
-// Writes "memory allocation of {size} bytes failed\n" to standard error,
-// composed without requesting memory, and aborts.
-[[noreturn]] void report_allocation_failure(size_t size);
 
 }  // namespace tavo

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "streams/abort.h"
 #include "streams/failure.h"
 #include "streams/write_all.h"
 

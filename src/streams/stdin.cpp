@@ -7,8 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "streams/abort.h"
 #include "streams/console_input.h"
-#include "streams/failure.h"
 #include "streams/std_handles.h"
 
 namespace tavo {

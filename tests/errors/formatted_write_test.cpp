@@ -18,7 +18,7 @@
 #ifdef _WIN32
 #include "runtime/allocation.h"
 namespace {
-uint64_t heap_requests() { return tavo::sys::allocation_count(); }
+uint64_t heap_requests() { return tavo::allocation_count(); }
 }  // namespace
 #else
 namespace {

@@ -3,6 +3,7 @@
 // routine, the fatal reports and the aborts must handle.
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -12,6 +13,7 @@
 #include "platform/windows_api.h"
 #include "runtime/fatal.h"
 #include "runtime/fatal_unwind.h"
+#include "runtime/overflow.h"
 #include "runtime/run_main.h"
 #include "runtime/testing.h"
 #include "runtime/thread_record.h"
@@ -24,6 +26,15 @@ using tavo::SourcePosition;
 
 // A fixed position, so that the tests can expect line 1 byte for byte.
 constexpr SourcePosition here{"scenario.cpp", 7, 3};
+
+// A static initialiser that raises when the environment asks it to: the
+// frame's report must serve it, though run_main has not started.
+[[maybe_unused]] const bool raised_early = [] {
+  if (std::getenv("TAVO_SCENARIO_RAISE_EARLY") != nullptr) {
+    tavo::raise_fatal("raised by a static initialiser", here);
+  }
+  return false;
+}();
 
 // Frames with names of their own, so that a stack trace can be checked for
 // them. Each keeps its frame: not inlined, and its call is not its last

@@ -287,6 +287,16 @@ TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
   }
 }
 
+TEST(FatalReport, StaticInitialiserGetsTheReportThenFailsFast) {
+  ChildSpec launch = scenario(L"normal");
+  launch.env_changes.emplace_back(u"TAVO_SCENARIO_RAISE_EARLY", u"1");
+  ChildResult r = run(launch);
+  EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, line1("<unnamed>", "raised by a static initialiser") + hint)
+      << escaped(r.err);
+}
+
 TEST(StartRoutine, ThreadDescriptionAndOldSystems) {
   const std::pair<const wchar_t*, const char*> cases[] = {
       {L"startup-description", "described 'main' on this thread\n"},

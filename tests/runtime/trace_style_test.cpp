@@ -167,13 +167,13 @@ TEST(ThreadRecord, NamelessOnDemandAndNamedOnRequest) {
 }
 
 TEST(Allocation, CounterCountsHeapBlocks) {
-  const uint64_t before = sys::allocation_count();
+  const uint64_t before = allocation_count();
   auto* block = new std::vector<int>(100);
-  EXPECT_GE(sys::allocation_count(), before + 2);
+  EXPECT_GE(allocation_count(), before + 2);
   delete block;
-  const uint64_t settled = sys::allocation_count();
+  const uint64_t settled = allocation_count();
   std::string small = "sso";
-  EXPECT_EQ(sys::allocation_count(), settled);
+  EXPECT_EQ(allocation_count(), settled);
 
   struct alignas(64) Wide {
     char bytes[64];

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "runtime/abort.h"
 #include "runtime/fatal.h"
 #include "runtime/run_main.h"
+#include "streams/abort.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"
 

@@ -228,17 +228,17 @@ TEST_F(StdoutTest, ConcurrentMessagesArriveWholeAndInOrder) {
 
 TEST_F(StdoutTest, PrintsAllocateNothing) {
   // The counter must see an allocation, or the check below proves nothing.
-  const uint64_t before_probe = sys::allocation_count();
+  const uint64_t before_probe = allocation_count();
   int* probe = new int(1);
   asm volatile("" : : "r"(probe) : "memory");  // keeps the pair from being elided
   delete probe;
-  ASSERT_GT(sys::allocation_count(), before_probe) << "allocations are not counted";
+  ASSERT_GT(allocation_count(), before_probe) << "allocations are not counted";
 
   const std::string guess = "42\n";
   const std::string oversized(1500, 'x');
   fake.record = false;
   print_to_stdout("warm-up\n");
-  const uint64_t before = sys::allocation_count();
+  const uint64_t before = allocation_count();
   for (int i = 0; i < 100; ++i) {
     print_to_stdout("Guess the numberl!\n");
     print_to_stdout("You guessed: ", guess, "\n");
@@ -246,7 +246,7 @@ TEST_F(StdoutTest, PrintsAllocateNothing) {
     print_to_stdout(std::string_view(guess), 18446744073709551615u, "\n");
     print_to_stdout(oversized);
   }
-  EXPECT_EQ(sys::allocation_count(), before);
+  EXPECT_EQ(allocation_count(), before);
 }
 
 // ---- A stream of the test's own, to reach the buffer limits and the exit
