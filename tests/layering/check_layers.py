@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""Checks that every quoted include under src/ points down the layers.
+"""Checks that every quoted include and every library link under src/ points
+down the layers.
 
 The layers, top to bottom: src/main.cpp, runtime/, streams/, errors/, text/,
 platform/. A file may include headers of its own layer and of the layers
 below it, never above. The system headers of Windows come in through
-platform/windows_api.h alone.
+platform/windows_api.h alone. Each layer is one library, tavo_<layer>; the
+target_link_libraries of src/<layer>/CMakeLists.txt and of the project's
+top-level CMakeLists.txt may name a library of a lower layer (or the same),
+never one above, whatever the keyword (PUBLIC, PRIVATE, INTERFACE).
 
     check_layers.py SRC_DIR      check a tree; exit 1 with one line per fault
     check_layers.py --self-test  plant faults in a scratch tree and see them found
@@ -28,9 +32,44 @@ def rank(relative_path):
     return TOP if len(parts) == 1 else None
 
 
+LINK = re.compile(r"\btarget_link_libraries\s*\(([^)]*)\)")
+LAYER_LIBRARY = re.compile(r"\btavo_(" + "|".join(LAYERS) + r")\b")
+
+
+def library_rank(name):
+    match = LAYER_LIBRARY.fullmatch(name)
+    return LAYERS.index(match.group(1)) if match else None
+
+
+def link_faults(src):
+    """Upward links in the layers' CMakeLists.txt and the top-level one."""
+    found = []
+    lists = sorted(src.glob("*/CMakeLists.txt")) + [src.parent / "CMakeLists.txt"]
+    for path in lists:
+        if not path.is_file():
+            continue
+        folder = path.parent.name if path.parent != src.parent else None
+        folder_rank = LAYERS.index(folder) if folder in LAYERS else TOP
+        shown = path.relative_to(src.parent).as_posix()
+        text = re.sub(r"#[^\n]*", "", path.read_text(encoding="utf-8", errors="replace"))
+        for match in LINK.finditer(text):
+            target, *items = match.group(1).split()
+            own = library_rank(target)
+            own = folder_rank if own is None else own
+            line = text.count("\n", 0, match.start()) + 1
+            for item in items:
+                for linked in LAYER_LIBRARY.finditer(item):
+                    if LAYERS.index(linked.group(1)) > own:
+                        found.append(
+                            f"{shown}:{line}: {target} links {linked.group(0)}, a layer "
+                            f"above its own ({linked.group(1)} over "
+                            f"{LAYERS[own] if own < TOP else 'main'})")
+    return found
+
+
 def faults(src):
     src = pathlib.Path(src)
-    found = []
+    found = link_faults(src)
     for path in sorted(src.rglob("*")):
         if path.suffix not in {".h", ".cpp", ".inc"} or not path.is_file():
             continue
@@ -67,6 +106,15 @@ def self_test():
         ("text/a.cpp", "#include <windows.h>\n"): False,
         ("runtime/a.cpp", '#include "main.h"\n'): False,
         ("tools/a.cpp", "\n"): False,
+        ("runtime/CMakeLists.txt",
+         "target_link_libraries(tavo_runtime PUBLIC tavo_streams PRIVATE tavo_warnings)\n"): True,
+        ("streams/CMakeLists.txt",
+         "# target_link_libraries(tavo_streams PUBLIC tavo_runtime)\n"
+         "target_link_libraries(tavo_streams PUBLIC tavo_errors\n"
+         "  PRIVATE tavo_warnings)\n"
+         "if(WIN32)\n  target_link_libraries(tavo_streams INTERFACE tavo_runtime)\nendif()\n"): False,
+        ("text/CMakeLists.txt",
+         "target_link_libraries(tavo_text PRIVATE $<$<BOOL:1>:tavo_errors>)\n"): False,
     }
     wrong = 0
     for (name, text), should_pass in cases.items():
