@@ -534,6 +534,10 @@ ChildResult run_child(const ChildSpec& launch) {
 BOOL start_process(const wchar_t* program, wchar_t* command_line, BOOL inherit_handles,
                    DWORD flags, void* environment, STARTUPINFOW* startup,
                    PROCESS_INFORMATION* process) {
+  // A child that crashes must end, not wait on an error-reporting dialog that
+  // no one will close (Windows may show one; Wine has none). A child inherits
+  // its parent's error mode, and with this bit it shows no such dialog.
+  SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);
   for (DWORD attempt = 1;; ++attempt) {
     if (CreateProcessW(program, command_line, nullptr, nullptr, inherit_handles, flags,
                        environment, nullptr, startup, process)) {
