@@ -9,6 +9,7 @@
 
 #include "harness/start_process_windows.h"
 #include "platform/windows_api.h"
+#include "support/where_tests_run.h"
 
 namespace tavo::harness {
 namespace {
@@ -357,7 +358,9 @@ struct ConsoleSession::State {
         return true;
       case Output::Kind::nul:
       case Output::Kind::full: {
-        const wchar_t* path = out.kind == Output::Kind::nul ? L"NUL" : L"Z:\\dev\\full";
+        const wchar_t* path =
+            out.kind == Output::Kind::nul ? L"NUL" : testing::system_facts().full_device;
+        if (path == nullptr) return fail(testing::no_full_device);
         OwnedHandle n = open_device(path, GENERIC_WRITE);
         if (!n) return fail(last_error_text("opening the output device"));
         child_side = n.get();
@@ -534,6 +537,10 @@ ChildResult run_child(const ChildSpec& launch) {
 BOOL start_process(const wchar_t* program, wchar_t* command_line, BOOL inherit_handles,
                    DWORD flags, void* environment, STARTUPINFOW* startup,
                    PROCESS_INFORMATION* process) {
+  // A child that crashes must end, not wait on an error-reporting dialog that
+  // no one will close (Windows may show one; Wine has none). A child inherits
+  // its parent's error mode, and with this bit it shows no such dialog.
+  SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);
   for (DWORD attempt = 1;; ++attempt) {
     if (CreateProcessW(program, command_line, nullptr, nullptr, inherit_handles, flags,
                        environment, nullptr, startup, process)) {

@@ -52,6 +52,8 @@ class StdinPlatform final : public testing::FakePlatform {
   std::deque<ConsoleStep> console_steps;
 
   int lookups = 0;
+  int live_lookups = 0;  // those that gave `input_handle`
+  int console_checks = 0;
   std::vector<uint32_t> file_lengths;
   std::vector<ConsoleCall> console_calls;
   std::vector<std::pair<uint32_t, uint32_t>> conversions;  // code page, flags
@@ -60,11 +62,13 @@ class StdinPlatform final : public testing::FakePlatform {
   Handle get_std_handle(int32_t id) override {
     if (id != sys::std_input_handle) return FakePlatform::get_std_handle(id);
     ++lookups;
+    if (handle == input_handle) ++live_lookups;
     if (handle == sys::invalid_handle_value()) last_error = error_of_lookup;
     return handle;
   }
   bool get_console_mode(Handle h, uint32_t* mode) override {
     if (h != input_handle) return FakePlatform::get_console_mode(h, mode);
+    ++console_checks;
     if (!console) {
       last_error = sys::error_invalid_handle;
       return false;
@@ -149,6 +153,11 @@ void expect_static_error(StandardInput& input, std::string& text,
 
 class StdinTest : public ::testing::Test {
  protected:
+  // Every refill looks the handle up and asks once whether it is a console,
+  // for a file or pipe as for a console: also the second and later refills
+  // of one line.
+  void TearDown() override { EXPECT_EQ(fake.console_checks, fake.live_lookups); }
+
   StdinPlatform fake;
   testing::ScopedPlatform use{fake};
   StandardInput input;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness/process_harness.h"
+#include "support/where_tests_run.h"
 
 namespace tavo::harness {
 namespace {
@@ -108,6 +109,7 @@ TEST(StdoutProcess, MissingStandardOutputIsSilent) {
 }
 
 TEST(StdoutProcess, FullDeviceIsAFatalPrintFailure) {
+  if (!testing::system_facts().full_device) GTEST_SKIP() << testing::no_full_device;
   ChildResult r = run_scenario(L"print", Output::full());
   EXPECT_EQ(r.exit_status, 101u);
   EXPECT_EQ(r.out, "");
