@@ -4,7 +4,7 @@
 The layers, top to bottom: src/main.cpp, runtime/, streams/, errors/, text/,
 platform/. A file may include headers of its own layer and of the layers
 below it, never above. The system headers of Windows come in through
-platform/windows_api.h alone.
+platform/windows_api.h alone, and only files in platform/ include it.
 
     check_layers.py SRC_DIR      check a tree; exit 1 with one line per fault
     check_layers.py --self-test  plant faults in a scratch tree and see them found
@@ -47,6 +47,9 @@ def faults(src):
                 if name.lower() in WINDOWS_HEADERS and relative != WINDOWS_GATE:
                     found.append(f"{relative}:{line}: includes <{name}>; use {WINDOWS_GATE}")
                 continue
+            if name == WINDOWS_GATE and own != 0:
+                found.append(f'{relative}:{line}: includes "{name}" outside platform/')
+                continue
             target = rank(name)
             if target is None or target == TOP:
                 found.append(f'{relative}:{line}: includes "{name}", which is in no layer')
@@ -67,6 +70,8 @@ def self_test():
         ("text/a.cpp", "#include <windows.h>\n"): False,
         ("runtime/a.cpp", '#include "main.h"\n'): False,
         ("tools/a.cpp", "\n"): False,
+        ("platform/a.cpp", '#include "platform/windows_api.h"\n'): True,
+        ("runtime/a.cpp", '#include "platform/windows_api.h"\n'): False,
     }
     wrong = 0
     for (name, text), should_pass in cases.items():
