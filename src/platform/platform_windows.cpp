@@ -147,6 +147,8 @@ class WindowsPlatform final : public Platform {
                                   uint32_t size) override {
     return GetModuleFileNameW(static_cast<HMODULE>(module), wide(buffer), size);
   }
+  // (Low, then high: the order of the system call.)
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
   void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) override {
     ULONG_PTR bottom = 0;
     ULONG_PTR top = 0;
