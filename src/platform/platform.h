@@ -1,12 +1,11 @@
 // The seam between this program and the operating system.
 //
-// Every kernel32 and ntdll call that the streams, the error values and the
-// process frame make goes through the `Platform` object returned by
-// `platform()`. The real one forwards to Windows; tests install their own
-// (see tests/support) to script results that a real system cannot produce on
-// demand. This header includes no Windows header: the types and values below
-// mirror the Win32 ones, and platform_windows.cpp holds them against the
-// system's headers.
+// Every kernel32, ntdll and debug help call that this program makes goes
+// through the `Platform` object returned by `platform()`. The real one
+// forwards to Windows; tests install their own (see tests/support) to script
+// results that a real system cannot produce on demand. This header includes no Windows
+// header: the types and values below mirror the Win32 ones, and platform_windows.cpp
+// holds them against the system's headers.
 //
 // Locks and thread-local storage are not part of the seam: they never fail.
 #pragma once
@@ -31,7 +30,8 @@ inline Handle invalid_handle_value() { return reinterpret_cast<Handle>(~uintptr_
 // HRESULT values, arguments of the calls (the UTF-8 code page and the strict
 // conversion flags, an endless wait, the fail-fast code, where dbghelp is
 // looked for, FormatMessageW's flags and language, the bit that marks an
-// NTSTATUS carried as an error code) and what the overflow handler returns.
+// NTSTATUS carried as an error code, the symbol options) and what the
+// overflow handler returns.
 // One row each: type, name, value, and the system's name, against which
 // platform_windows.cpp checks the value.
 // clang-format off
@@ -56,6 +56,9 @@ inline Handle invalid_handle_value() { return reinterpret_cast<Handle>(~uintptr_
   X(uint32_t, format_message_from_system, 0x1000, FORMAT_MESSAGE_FROM_SYSTEM) \
   X(int32_t, facility_nt_bit, 0x10000000, FACILITY_NT_BIT) \
   X(uint32_t, lang_system_default, 0x0800, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)) \
+  X(uint32_t, symopt_undname, 0x2, SYMOPT_UNDNAME) \
+  X(uint32_t, symopt_deferred_loads, 0x4, SYMOPT_DEFERRED_LOADS) \
+  X(uint32_t, symopt_load_lines, 0x10, SYMOPT_LOAD_LINES) \
   /* end */
 // clang-format on
 
@@ -88,6 +91,18 @@ struct ConsoleReadControl {
 using VectoredHandler = long (*)(void* exception_pointers);
 // A function found with get_proc_address.
 using Procedure = void (*)();
+
+// The functions of the debug help library that the symbol lookup calls,
+// found in it with get_proc_address (the library is loaded at run time; no
+// import binds it). The sym_ members below call through them.
+struct DebugHelp {
+  Procedure get_options;        // SymGetOptions
+  Procedure set_options;        // SymSetOptions
+  Procedure initialize;         // SymInitializeW
+  Procedure load_module;        // SymLoadModuleExW
+  Procedure from_address;       // SymFromAddrW
+  Procedure line_from_address;  // SymGetLineFromAddrW64
+};
 
 // The operating system as this program uses it. Each member is one Win32 or
 // NT call with the same arguments and result (BOOL as bool, DWORD as
@@ -148,6 +163,28 @@ class Platform {
                                   void* context) = 0;
   virtual uint32_t get_module_file_name_w(Module module, char16_t* buffer,
                                           uint32_t size) = 0;
+  // GetCurrentThreadStackLimits: the calling thread's stack is [*low, *high).
+  virtual void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) = 0;
+  virtual uint32_t get_short_path_name_w(const char16_t* long_path, char16_t* buffer,
+                                         uint32_t size) = 0;
+
+  // The debug help library, through the functions of `library`.
+  virtual uint32_t sym_get_options(const DebugHelp& library) = 0;
+  virtual uint32_t sym_set_options(const DebugHelp& library, uint32_t options) = 0;
+  virtual bool sym_initialize_w(const DebugHelp& library, Handle process,
+                                const char16_t* search_path, bool invade) = 0;
+  // SymLoadModuleExW(process, NULL, image, NULL, base, 0, NULL, 0).
+  virtual uint64_t sym_load_module_ex_w(const DebugHelp& library, Handle process,
+                                        const char16_t* image, uint64_t base) = 0;
+  // SymFromAddrW: the symbol's name goes to `name` (`capacity` units with
+  // the terminating NUL, cut to fit).
+  virtual bool sym_from_addr_w(const DebugHelp& library, Handle process, uint64_t address,
+                               char16_t* name, uint32_t capacity) = 0;
+  // SymGetLineFromAddrW64: the file (in the library's memory, valid until
+  // its next call) and the line.
+  virtual bool sym_get_line_from_addr_w64(const DebugHelp& library, Handle process,
+                                          uint64_t address, const char16_t** file,
+                                          uint32_t* line) = 0;
 
   // HeapAlloc / HeapFree on the process heap (GetProcessHeap), no flags.
   virtual void* heap_alloc(size_t size) = 0;

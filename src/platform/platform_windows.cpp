@@ -1,7 +1,9 @@
 // The real platform: each member forwards to the Windows call of its name.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "platform/windows_api.h"
 
@@ -27,6 +29,12 @@ const wchar_t* wide(const char16_t* text) {
   return reinterpret_cast<const wchar_t*>(text);
 }
 wchar_t* wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+// Calls a function of the debug help library as the type it has there.
+template <class Function, class... Args>
+auto call(Procedure procedure, Args... args) {
+  return reinterpret_cast<Function>(procedure)(args...);
+}
 
 class WindowsPlatform final : public Platform {
  public:
@@ -138,6 +146,71 @@ class WindowsPlatform final : public Platform {
   uint32_t get_module_file_name_w(Module module, char16_t* buffer,
                                   uint32_t size) override {
     return GetModuleFileNameW(static_cast<HMODULE>(module), wide(buffer), size);
+  }
+  // (Low, then high: the order of the system call.)
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
+  void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) override {
+    ULONG_PTR bottom = 0;
+    ULONG_PTR top = 0;
+    GetCurrentThreadStackLimits(&bottom, &top);
+    *low = bottom;
+    *high = top;
+  }
+  uint32_t get_short_path_name_w(const char16_t* long_path, char16_t* buffer,
+                                 uint32_t size) override {
+    return GetShortPathNameW(wide(long_path), wide(buffer), size);
+  }
+  uint32_t sym_get_options(const DebugHelp& library) override {
+    return call<decltype(&SymGetOptions)>(library.get_options);
+  }
+  uint32_t sym_set_options(const DebugHelp& library, uint32_t options) override {
+    return call<decltype(&SymSetOptions)>(library.set_options, options);
+  }
+  bool sym_initialize_w(const DebugHelp& library, Handle process,
+                        const char16_t* search_path, bool invade) override {
+    return call<decltype(&SymInitializeW)>(library.initialize, process, wide(search_path),
+                                           invade) != 0;
+  }
+  uint64_t sym_load_module_ex_w(const DebugHelp& library, Handle process,
+                                const char16_t* image, uint64_t base) override {
+    return call<decltype(&SymLoadModuleExW)>(library.load_module, process, nullptr,
+                                             wide(image), nullptr, base, 0, nullptr, 0);
+  }
+  bool sym_from_addr_w(const DebugHelp& library, Handle process, uint64_t address,
+                       char16_t* name, uint32_t capacity) override {
+    if (capacity == 0) {
+      return false;
+    }
+    constexpr uint32_t max_name = 1024;
+    alignas(SYMBOL_INFOW) unsigned char
+        storage[sizeof(SYMBOL_INFOW) + max_name * sizeof(wchar_t)] = {};
+    auto* symbol = reinterpret_cast<SYMBOL_INFOW*>(storage);
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFOW);
+    symbol->MaxNameLen = max_name;
+    DWORD64 displacement = 0;
+    if (!call<decltype(&SymFromAddrW)>(library.from_address, process, address,
+                                       &displacement, symbol)) {
+      return false;
+    }
+    const uint32_t length =
+        std::min({static_cast<uint32_t>(symbol->NameLen), max_name - 1, capacity - 1});
+    std::memcpy(name, symbol->Name, length * sizeof(char16_t));
+    name[length] = u'\0';
+    return true;
+  }
+  bool sym_get_line_from_addr_w64(const DebugHelp& library, Handle process,
+                                  uint64_t address, const char16_t** file,
+                                  uint32_t* line) override {
+    IMAGEHLP_LINEW64 found{};
+    found.SizeOfStruct = sizeof found;
+    DWORD displacement = 0;
+    if (!call<decltype(&SymGetLineFromAddrW64)>(library.line_from_address, process,
+                                                address, &displacement, &found)) {
+      return false;
+    }
+    *file = reinterpret_cast<const char16_t*>(found.FileName);
+    *line = found.LineNumber;
+    return true;
   }
   void* heap_alloc(size_t size) override { return HeapAlloc(GetProcessHeap(), 0, size); }
   bool heap_free(void* block) override {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <regex>
 #include <string>
@@ -209,6 +210,41 @@ TEST(GuessBacktrace, VariableChoosesTheReport) {
     else
       expect_trace(r, c.style == Case::full_trace);
   }
+}
+
+// The program and its debug information copied into a folder whose name the
+// ANSI code page cannot spell, started from another folder: its own frames
+// are still named.
+TEST(GuessBacktrace, FramesAreNamedFromAnyFolder) {
+  namespace fs = std::filesystem;
+  const fs::path built = sibling_program(L"guess.exe");
+  const fs::path root = fs::temp_directory_path() / L"tavo-odd-folder";
+  const fs::path folder = root / L"Prog Files \u00e9 \u65e5\u672c";
+  fs::remove_all(root);
+  fs::create_directories(folder);
+  fs::create_directories(root / L"elsewhere");
+  fs::copy_file(built, folder / L"guess.exe");
+  // Builds without a PDB carry their debug information in the program.
+  if (fs::exists(fs::path(built).replace_extension(L".pdb"))) {
+    fs::copy_file(fs::path(built).replace_extension(L".pdb"), folder / L"guess.pdb");
+  }
+  const fs::path before = fs::current_path();
+  fs::current_path(root / L"elsewhere");
+  for (const bool full : {false, true}) {
+    SCOPED_TRACE(full ? "full" : "short");
+    ChildSpec launch = guess(Input::bytes(ill_formed));
+    launch.program = (folder / L"guess.exe").wstring();
+    launch.env_changes = {{u"TAVO_BACKTRACE", full ? u"full" : u"1"}};
+    const ChildResult r = run(launch);
+    expect_trace(r, full);
+    // Every frame out to the start routine is this program's own.
+    for (const std::string& name : testing::frame_names(r.err)) {
+      EXPECT_NE(name, "<unknown>") << escaped(r.err);
+      if (has(name, "run_main")) break;
+    }
+  }
+  fs::current_path(before);
+  fs::remove_all(root);
 }
 
 // ---------------------------------------------------------------- console

@@ -251,6 +251,48 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
                ? 0
                : real().get_module_file_name_w(module, buffer, size);
   }
+  // Never fails; as a fault it reports an empty stack, past which the walk
+  // reads nothing.
+  void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) override {
+    real().get_current_thread_stack_limits(low, high);
+    if (fails(Call::get_current_thread_stack_limits)) *low = *high = 0;
+  }
+  uint32_t get_short_path_name_w(const char16_t* path, char16_t* buffer,
+                                 uint32_t size) override {
+    return fails(Call::get_short_path_name_w)
+               ? 0
+               : real().get_short_path_name_w(path, buffer, size);
+  }
+  uint32_t sym_get_options(const tavo::sys::DebugHelp& l) override {
+    (void)hit(Call::sym_get_options, Role::none);
+    return real().sym_get_options(l);
+  }
+  uint32_t sym_set_options(const tavo::sys::DebugHelp& l, uint32_t options) override {
+    (void)hit(Call::sym_set_options, Role::none);
+    return real().sym_set_options(l, options);
+  }
+  bool sym_initialize_w(const tavo::sys::DebugHelp& l, Handle process,
+                        const char16_t* path, bool invade) override {
+    return !fails(Call::sym_initialize_w) &&
+           real().sym_initialize_w(l, process, path, invade);
+  }
+  uint64_t sym_load_module_ex_w(const tavo::sys::DebugHelp& l, Handle process,
+                                const char16_t* image, uint64_t base) override {
+    return fails(Call::sym_load_module_ex_w)
+               ? 0
+               : real().sym_load_module_ex_w(l, process, image, base);
+  }
+  bool sym_from_addr_w(const tavo::sys::DebugHelp& l, Handle process, uint64_t address,
+                       char16_t* name, uint32_t capacity) override {
+    return !fails(Call::sym_from_addr_w) &&
+           real().sym_from_addr_w(l, process, address, name, capacity);
+  }
+  bool sym_get_line_from_addr_w64(const tavo::sys::DebugHelp& l, Handle process,
+                                  uint64_t address, const char16_t** file,
+                                  uint32_t* line) override {
+    return !fails(Call::sym_get_line_from_addr_w64) &&
+           real().sym_get_line_from_addr_w64(l, process, address, file, line);
+  }
   void* heap_alloc(size_t size) override {
     return fails(Call::heap_alloc) ? nullptr : real().heap_alloc(size);
   }

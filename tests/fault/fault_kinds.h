@@ -21,7 +21,10 @@ namespace tavo::fault {
   X(get_environment_variable_w) X(add_vectored_exception_handler)                 \
   X(set_thread_stack_guarantee) X(get_current_thread) X(get_current_process)      \
   X(rtl_capture_context) X(rtl_lookup_function_entry) X(rtl_virtual_unwind)       \
-  X(get_module_file_name_w) X(heap_alloc) X(heap_free) X(commit_limit) X(fail_fast)
+  X(get_module_file_name_w) X(heap_alloc) X(heap_free) X(commit_limit) X(fail_fast)  \
+  X(get_current_thread_stack_limits) X(get_short_path_name_w) X(sym_get_options)  \
+  X(sym_set_options) X(sym_initialize_w) X(sym_load_module_ex_w) X(sym_from_addr_w) \
+  X(sym_get_line_from_addr_w64)
 // clang-format on
 
 // One per member of the platform seam, named after it.
@@ -58,7 +61,10 @@ inline constexpr uint64_t other_failing =
     bit(Call::get_module_handle_a) | bit(Call::get_proc_address) |
     bit(Call::load_library_ex_w) | bit(Call::add_vectored_exception_handler) |
     bit(Call::set_thread_stack_guarantee) | bit(Call::rtl_lookup_function_entry) |
-    bit(Call::get_module_file_name_w) | bit(Call::heap_alloc) | bit(Call::commit_limit);
+    bit(Call::get_module_file_name_w) | bit(Call::heap_alloc) | bit(Call::commit_limit) |
+    bit(Call::get_current_thread_stack_limits) | bit(Call::get_short_path_name_w) |
+    bit(Call::sym_initialize_w) | bit(Call::sym_load_module_ex_w) |
+    bit(Call::sym_from_addr_w) | bit(Call::sym_get_line_from_addr_w64);
 
 enum class Effect : uint8_t {
   code,         // fails with `code` as last error (NTSTATUS for NtWriteFile/NtReadFile)

@@ -5,10 +5,11 @@ down the layers.
 The layers, top to bottom: src/main.cpp, runtime/, streams/, errors/, text/,
 platform/. A file may include headers of its own layer and of the layers
 below it, never above. The system headers of Windows come in through
-platform/windows_api.h alone. Each layer is one library, tavo_<layer>; the
-target_link_libraries of src/<layer>/CMakeLists.txt and of the project's
-top-level CMakeLists.txt may name a library of a lower layer (or the same),
-never one above, whatever the keyword (PUBLIC, PRIVATE, INTERFACE).
+platform/windows_api.h alone, and only files in platform/ include it. Each
+layer is one library, tavo_<layer>; the target_link_libraries of
+src/<layer>/CMakeLists.txt and of the project's top-level CMakeLists.txt may
+name a library of a lower layer (or the same), never one above, whatever the
+keyword (PUBLIC, PRIVATE, INTERFACE).
 
     check_layers.py SRC_DIR      check a tree; exit 1 with one line per fault
     check_layers.py --self-test  plant faults in a scratch tree and see them found
@@ -86,6 +87,9 @@ def faults(src):
                 if name.lower() in WINDOWS_HEADERS and relative != WINDOWS_GATE:
                     found.append(f"{relative}:{line}: includes <{name}>; use {WINDOWS_GATE}")
                 continue
+            if name == WINDOWS_GATE and own != 0:
+                found.append(f'{relative}:{line}: includes "{name}" outside platform/')
+                continue
             target = rank(name)
             if target is None or target == TOP:
                 found.append(f'{relative}:{line}: includes "{name}", which is in no layer')
@@ -115,6 +119,8 @@ def self_test():
          "if(WIN32)\n  target_link_libraries(tavo_streams INTERFACE tavo_runtime)\nendif()\n"): False,
         ("text/CMakeLists.txt",
          "target_link_libraries(tavo_text PRIVATE $<$<BOOL:1>:tavo_errors>)\n"): False,
+        ("platform/a.cpp", '#include "platform/windows_api.h"\n'): True,
+        ("runtime/a.cpp", '#include "platform/windows_api.h"\n'): False,
     }
     wrong = 0
     for (name, text), should_pass in cases.items():

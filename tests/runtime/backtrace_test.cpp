@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/windows_api.h"
+#include "support/fake_platform.h"
+
 namespace tavo {
 namespace {
 
@@ -88,7 +91,9 @@ TEST(Backtrace, ShortTraceOutsideARaiseShowsNoFrames) {
   EXPECT_EQ(sink.text(), "stack backtrace:\n" + trailer);
 }
 
-TEST(Backtrace, FullTraceSaysHowManyFramesItLeftOut) {
+// A full trace 4200 frames deep: the count that its note gives (0 when the
+// note is missing or malformed).
+unsigned deep_trace_left_out() {
   RecordingSink sink;
   backtrace_test_descend(4200, sink, true);
   const std::string& text = sink.text();
@@ -98,19 +103,54 @@ TEST(Backtrace, FullTraceSaysHowManyFramesItLeftOut) {
     entries += std::isdigit(static_cast<unsigned char>(text[digits])) != 0;
   }
   EXPECT_EQ(entries, 4097u);
-  // The descent alone leaves 104 frames out; the test's callers add a few.
   const size_t last_line = text.rfind('\n', text.size() - 2) + 1;
   unsigned left_out = 0;
   char end = 0;
-  ASSERT_EQ(std::sscanf(text.c_str() + last_line,
-                        "note: %u further frames were left out: a full trace shows at "
-                        "most 4097%c",
-                        &left_out, &end),
-            2)
-      << text.substr(last_line);
-  EXPECT_EQ(end, '.');
+  const int fields = std::sscanf(text.c_str() + last_line,
+                                 "note: %u further frames were left out: a full trace "
+                                 "shows at most 4097%c",
+                                 &left_out, &end);
+  EXPECT_EQ(fields, 2) << text.substr(last_line);
+  return fields == 2 && end == '.' ? left_out : 0;
+}
+
+TEST(Backtrace, FullTraceSaysHowManyFramesItLeftOut) {
+  const unsigned left_out = deep_trace_left_out();
+  // The descent alone leaves 104 frames out; the test's callers add a few.
   EXPECT_GE(left_out, 104u);
   EXPECT_LE(left_out, 150u);
+}
+
+// Past the limit, a stack whose unwinding never ends, or whose stack pointer
+// leaves the stack, ends the count within the thread's stack.
+TEST(Backtrace, CountPastTheLimitStaysOnTheStack) {
+  struct DamagedStack final : testing::FakePlatform {
+    bool leaves = false;
+    int unwinds = 0;
+    void rtl_virtual_unwind(uint64_t base, uint64_t pc, void* entry,
+                            void* context) override {
+      auto& registers = *static_cast<CONTEXT*>(context);
+      if (++unwinds < 4150) {
+        real().rtl_virtual_unwind(base, pc, entry, context);
+      } else if (leaves) {
+        registers.Rsp = uint64_t{1} << 63;  // no memory there to read
+        registers.Rip = 1;
+      } else {
+        registers.Rsp += 8;
+      }
+    }
+  };
+  uint64_t low = 0;
+  uint64_t high = 0;
+  sys::real_platform().get_current_thread_stack_limits(&low, &high);
+  for (const bool leaves : {false, true}) {
+    DamagedStack fake;
+    fake.leaves = leaves;
+    testing::ScopedPlatform use(fake);
+    const unsigned left_out = deep_trace_left_out();
+    EXPECT_GT(left_out, 50u) << leaves;
+    EXPECT_LE(left_out, leaves ? 60 : (high - low) / 8) << leaves;
+  }
 }
 
 TEST(Backtrace, FailedWritesEndTheTrace) {

@@ -94,6 +94,35 @@ class FakePlatform : public sys::Platform {
                                   uint32_t size) override {
     return real().get_module_file_name_w(module, buffer, size);
   }
+  void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) override {
+    real().get_current_thread_stack_limits(low, high);
+  }
+  uint32_t get_short_path_name_w(const char16_t* p, char16_t* b, uint32_t s) override {
+    return real().get_short_path_name_w(p, b, s);
+  }
+  uint32_t sym_get_options(const sys::DebugHelp& l) override {
+    return real().sym_get_options(l);
+  }
+  uint32_t sym_set_options(const sys::DebugHelp& l, uint32_t options) override {
+    return real().sym_set_options(l, options);
+  }
+  bool sym_initialize_w(const sys::DebugHelp& l, Handle process, const char16_t* path,
+                        bool invade) override {
+    return real().sym_initialize_w(l, process, path, invade);
+  }
+  uint64_t sym_load_module_ex_w(const sys::DebugHelp& l, Handle process,
+                                const char16_t* image, uint64_t base) override {
+    return real().sym_load_module_ex_w(l, process, image, base);
+  }
+  bool sym_from_addr_w(const sys::DebugHelp& l, Handle process, uint64_t address,
+                       char16_t* name, uint32_t capacity) override {
+    return real().sym_from_addr_w(l, process, address, name, capacity);
+  }
+  bool sym_get_line_from_addr_w64(const sys::DebugHelp& l, Handle process,
+                                  uint64_t address, const char16_t** file,
+                                  uint32_t* line) override {
+    return real().sym_get_line_from_addr_w64(l, process, address, file, line);
+  }
   void* heap_alloc(size_t size) override { return real().heap_alloc(size); }
   bool heap_free(void* block) override { return real().heap_free(block); }
   uint64_t commit_limit() override { return real().commit_limit(); }

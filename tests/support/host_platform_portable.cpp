@@ -86,6 +86,30 @@ class HostPlatform final : public Platform {
   uint32_t get_module_file_name_w(Module, char16_t*, uint32_t) override {
     unavailable("GetModuleFileNameW");
   }
+  void get_current_thread_stack_limits(uint64_t*, uint64_t*) override {
+    unavailable("GetCurrentThreadStackLimits");
+  }
+  uint32_t get_short_path_name_w(const char16_t*, char16_t*, uint32_t) override {
+    unavailable("GetShortPathNameW");
+  }
+  uint32_t sym_get_options(const DebugHelp&) override { unavailable("SymGetOptions"); }
+  uint32_t sym_set_options(const DebugHelp&, uint32_t) override {
+    unavailable("SymSetOptions");
+  }
+  bool sym_initialize_w(const DebugHelp&, Handle, const char16_t*, bool) override {
+    unavailable("SymInitializeW");
+  }
+  uint64_t sym_load_module_ex_w(const DebugHelp&, Handle, const char16_t*,
+                                uint64_t) override {
+    unavailable("SymLoadModuleExW");
+  }
+  bool sym_from_addr_w(const DebugHelp&, Handle, uint64_t, char16_t*, uint32_t) override {
+    unavailable("SymFromAddrW");
+  }
+  bool sym_get_line_from_addr_w64(const DebugHelp&, Handle, uint64_t, const char16_t**,
+                                  uint32_t*) override {
+    unavailable("SymGetLineFromAddrW64");
+  }
   void* heap_alloc(size_t size) override { return std::malloc(size); }
   bool heap_free(void* block) override {
     std::free(block);
