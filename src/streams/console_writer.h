@@ -15,8 +15,8 @@
 namespace tavo {
 
 // The leading bytes of one UTF-8 character whose remaining bytes have not
-// arrived yet. Holds 0 to 3 bytes; the first held byte is always the lead
-// byte of a 2- to 4-byte sequence, and the held bytes can always still become
+// arrived yet: 0 to 3 bytes; the first pending byte is always the lead
+// byte of a 2- to 4-byte sequence, and the pending bytes can always still become
 // that character. One per output stream.
 struct PendingUtf8 {
   uint8_t bytes[4] = {0, 0, 0, 0};
@@ -52,11 +52,11 @@ class ChunkWriter {
   IoResult<size_t> (*call_)(void*, std::string_view);
 };
 
-// One console write of `bytes` (not empty) with the stream's held bytes
+// One console write of `bytes` (not empty) with the stream's pending bytes
 // `pending`. Returns how many of `bytes` were taken, which is fewer than
-// offered when the text is long, holds an invalid sequence further on, or
+// offered when the text is long, has an invalid sequence further on, or
 // the console takes only part of it. A byte that begins or continues a split
-// character counts as taken as soon as it is held. Invalid UTF-8 at the
+// character counts as taken as soon as it is pending. Invalid UTF-8 at the
 // front gives the InvalidData error "Windows stdio in console mode does not
 // support writing non-UTF-8 byte sequences".
 IoResult<size_t> write_console(std::string_view bytes, PendingUtf8& pending,
