@@ -56,7 +56,7 @@ class [[nodiscard]] IoError {
   static IoError from_kind(IoErrorKind kind) noexcept;
   static IoError from_static(const MessageRecord& record) noexcept;
   // Takes ownership of `object`, which lives on the heap from now on until the
-  // error is released.
+  // error is released; if the error cannot be made, it is released at once.
   static IoError custom(IoErrorKind kind, void* object, const CustomErrorOps& ops);
   // Convenience: any type with `bool write_debug(Formatter&) const` and
   // `bool write_display(Formatter&) const`.
