@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "streams/failure.h"
-#include "streams/write_all.h"
+#include "streams/offer_until_taken.h"
 
 namespace tavo {
 namespace {
@@ -139,7 +139,7 @@ IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
 
 IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
                                    PendingUtf8& pending) {
-  return write_all_with(
+  return offer_until_taken(
       bytes, [&](std::string_view rest) { return write_std_handle(id, rest, pending); });
 }
 

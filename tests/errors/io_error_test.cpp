@@ -393,10 +393,11 @@ TEST(IoErrorTest, FailingSinkStopsTheFormAtThatCall) {
 class FailingSink final : public TextSink {
  public:
   explicit FailingSink(int fail_at) : fail_at_(fail_at) {}
-  IoResult<void> write_text(std::string_view text) override {
-    if (++calls_ == fail_at_) return IoError::from_os_code(232);
+  bool write_str(std::string_view text) override {
+    if (!accepting()) return false;
+    if (++calls_ == fail_at_) return keep(IoError::from_os_code(232));
     taken_ += text;
-    return {};
+    return true;
   }
   int calls_ = 0;
   std::string taken_;
