@@ -83,13 +83,12 @@ struct Outcome {
 Outcome write_text(std::string_view text, const std::vector<size_t>& cuts,
                    Console& console) {
   Outcome outcome;
-  tavo::ChunkWriter writer(console);
   for (size_t cut_index = 0; cut_index <= cuts.size(); ++cut_index) {
     const size_t piece_end = cut_index < cuts.size() ? cuts[cut_index] : text.size();
     while (outcome.position < piece_end) {
       const std::string_view rest =
           text.substr(outcome.position, piece_end - outcome.position);
-      IoResult<size_t> result = tavo::write_console(rest, outcome.pending, writer);
+      IoResult<size_t> result = tavo::write_console(rest, outcome.pending, console);
       check_pending(outcome.pending);
       if (!result) {
         check(is_console_error(result.error()));

@@ -10,10 +10,8 @@ namespace {
 
 IoError not_utf8() { return IoError::from_static(message_console_not_utf8); }
 
-// A byte that continues the pending character. Returns how many bytes of the
-// caller's write were taken.
-IoResult<size_t> continue_pending(uint8_t byte, PendingUtf8& pending,
-                                  ChunkWriter write_chunk) {
+// A byte that continues the pending character.
+IoResult<ConsoleStep> continue_pending(uint8_t byte, PendingUtf8& pending) {
   if (!utf8::is_continuation(byte)) {
     // The pending character never ends; its bytes are dropped and the byte
     // that broke it is not taken.
@@ -27,39 +25,32 @@ IoResult<size_t> continue_pending(uint8_t byte, PendingUtf8& pending,
     // Still short, and more bytes can still complete it. Bytes that can no
     // longer become a character are an error now, for the same reason as at
     // the first byte (a write ending here must not succeed).
-    return size_t{1};
+    return ConsoleStep{{}, 1, false};
   }
   pending.clear();
   if (!utf8::is_well_formed(character)) {
     return not_utf8();
   }
-  IoResult<size_t> written = write_chunk(character);
-  if (!written.ok()) {
-    return std::move(written.error());
-  }
-  // The earlier bytes of this character were already reported as taken, so
-  // only the last one remains to report. If the console took none of the
-  // character, report nothing taken: the caller then fails the write instead
-  // of losing the character silently.
-  return written.value() < character.size() ? size_t{0} : size_t{1};
+  // The bytes stay in `pending` (now empty) until its next write, so the
+  // character can be shown from there.
+  return ConsoleStep{character, 0, true};
 }
 
 }  // namespace
 
-IoResult<size_t> write_console(std::string_view bytes, PendingUtf8& pending,
-                               ChunkWriter write_chunk) {
+IoResult<ConsoleStep> plan_console_write(std::string_view bytes, PendingUtf8& pending) {
   if (bytes.empty()) {
-    return size_t{0};
+    return ConsoleStep{};
   }
   if (!pending.empty()) {
-    return continue_pending(static_cast<uint8_t>(bytes.front()), pending, write_chunk);
+    return continue_pending(static_cast<uint8_t>(bytes.front()), pending);
   }
   const std::string_view window = bytes.substr(0, console_chunk_bytes);
   const size_t valid = utf8::valid_prefix_length(window);
   if (valid > 0) {
     // Either the whole window, or its longest valid prefix: the next write
     // starts at the byte that stopped the check.
-    return write_chunk(window.substr(0, valid));
+    return ConsoleStep{window.substr(0, valid), 0, false};
   }
   if (utf8::is_cut_short(bytes)) {
     // The write ends inside what would be one character: keep its lead byte
@@ -68,7 +59,7 @@ IoResult<size_t> write_console(std::string_view bytes, PendingUtf8& pending,
     // followed the write would succeed with the character never shown.
     pending.bytes[0] = static_cast<uint8_t>(bytes.front());
     pending.count = 1;
-    return size_t{1};
+    return ConsoleStep{{}, 1, false};
   }
   return not_utf8();
 }

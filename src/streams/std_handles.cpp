@@ -131,10 +131,9 @@ IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
   if (!is_console(target)) {
     return sync_write(target, bytes.data(), bytes.size());
   }
-  auto write_chunk = [target](std::string_view text) {
+  return write_console(bytes, pending, [target](std::string_view text) {
     return write_console_chunk(target, text);
-  };
-  return write_console(bytes, pending, write_chunk);
+  });
 }
 
 IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
