@@ -4,10 +4,10 @@
 //
 // Valid UTF-8, however it is cut, reaches the console as exactly the UTF-16
 // of the whole. Invalid UTF-8 reaches it up to the first bad sequence and then
-// fails with the console's InvalidData error, no later than three held bytes
-// past that point; only a text that ends inside a character that more bytes
-// could still complete leaves those bytes held. At most 3 bytes are ever held, and a held
-// run always starts with a lead byte.
+// fails with the console's InvalidData error, no later than three pending
+// bytes past that point; only a text that ends inside a character that more
+// bytes could still complete leaves those bytes pending. At most 3 bytes are
+// ever pending, and they always start with a lead byte.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
