@@ -39,8 +39,9 @@ class TextSink : public Formatter {
   }
 
   // Takes the error kept so far out of the sink (nothing when there is
-  // none), and puts one back: a message written inside another one (a print
-  // from an argument's conversion) has a result of its own.
+  // none), and puts one back (none clears it): for a message written inside
+  // another one, which has a result of its own, and for a message that
+  // unwound before it was finished.
   std::optional<IoError> set_aside_error() { return std::exchange(error_, std::nullopt); }
   void restore_error(std::optional<IoError> error) { error_ = std::move(error); }
 

@@ -50,15 +50,30 @@ StdoutStream::StdoutStream(size_t capacity)
 
 StdoutStream::~StdoutStream() { ::operator delete(storage_); }
 
+namespace {
+
+// The line buffer's error state for one message. A print made from inside an
+// argument of another (the lock is re-entrant) has a result of its own: the
+// outer message's error, if any, is set aside until it ends. A message that
+// unwinds leaves no error behind for the next one.
+class MessageScope {
+ public:
+  explicit MessageScope(TextSink& sink) : sink_(sink), outer_(sink.set_aside_error()) {}
+  ~MessageScope() { sink_.restore_error(std::move(outer_)); }
+  MessageScope(const MessageScope&) = delete;
+  MessageScope& operator=(const MessageScope&) = delete;
+
+ private:
+  TextSink& sink_;
+  std::optional<IoError> outer_;
+};
+
+}  // namespace
+
 IoResult<void> StdoutStream::write_message(const DeferredMessage& message) {
   LockScope lock(lock_);
-  // A print made from inside an argument of this one (the lock is
-  // re-entrant) has a result of its own; the outer message's error, if any,
-  // waits for it to end.
-  std::optional<IoError> outer = writer_.set_aside_error();
-  IoResult<void> result = writer_.finish_message(message.write_to(writer_));
-  writer_.restore_error(std::move(outer));
-  return result;
+  MessageScope scope(writer_);
+  return writer_.finish_message(message.write_to(writer_));
 }
 
 void StdoutStream::exit_flush() {
