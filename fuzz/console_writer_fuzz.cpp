@@ -4,10 +4,10 @@
 //
 // Valid UTF-8, however it is cut, reaches the console as exactly the UTF-16
 // of the whole. Invalid UTF-8 reaches it up to the first bad sequence and then
-// fails with the console's InvalidData error, no later than three held bytes
-// past that point; only a text that ends inside a character that more bytes
-// could still complete leaves those bytes held. At most 3 bytes are ever held, and a held
-// run always starts with a lead byte.
+// fails with the console's InvalidData error, no later than three pending
+// bytes past that point; only a text that ends inside a character that more
+// bytes could still complete leaves those bytes pending. At most 3 bytes are
+// ever pending, and they always start with a lead byte.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -83,13 +83,12 @@ struct Outcome {
 Outcome write_text(std::string_view text, const std::vector<size_t>& cuts,
                    Console& console) {
   Outcome outcome;
-  tavo::ChunkWriter writer(console);
   for (size_t cut_index = 0; cut_index <= cuts.size(); ++cut_index) {
     const size_t piece_end = cut_index < cuts.size() ? cuts[cut_index] : text.size();
     while (outcome.position < piece_end) {
       const std::string_view rest =
           text.substr(outcome.position, piece_end - outcome.position);
-      IoResult<size_t> result = tavo::write_console(rest, outcome.pending, writer);
+      IoResult<size_t> result = tavo::write_console(rest, outcome.pending, console);
       check_pending(outcome.pending);
       if (!result) {
         check(is_console_error(result.error()));

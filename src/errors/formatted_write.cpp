@@ -1,14 +1,9 @@
-// The formatter over a text sink: it keeps the first error of the sink, which
-// becomes the result of the whole message.
+// The sink's kept error, which becomes the result of the whole message.
 #include "errors/formatted_write.h"
 
 namespace tavo {
 
-bool SinkFormatter::write_str(std::string_view text) {
-  if (error_) {
-    return false;
-  }
-  IoResult<void> result = sink_.write_text(text);
+bool TextSink::keep(IoResult<void> result) {
   if (result.ok()) {
     return true;
   }
@@ -17,7 +12,7 @@ bool SinkFormatter::write_str(std::string_view text) {
   return false;
 }
 
-IoError SinkFormatter::take_error() {
+IoError TextSink::take_error() {
   if (error_) {
     IoError error = std::move(*error_);
     error_.reset();

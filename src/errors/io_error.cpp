@@ -35,6 +35,20 @@ IoErrorKind known_kind(IoErrorKind kind) {
   return static_cast<int>(kind) < io_error_kind_count ? kind : IoErrorKind::Uncategorized;
 }
 
+// Runs the object's own release, then gives its storage back.
+void release_object(void* object, const CustomErrorOps& ops) noexcept {
+  ops.release(object);
+  if (ops.size != 0) {
+    // Sized deallocation is not always enabled; the unsized form is the
+    // same release for the default allocator.
+#if defined(__cpp_sized_deallocation)
+    ::operator delete (object, ops.size, std::align_val_t{ops.alignment});
+#else
+    ::operator delete (object, std::align_val_t{ops.alignment});
+#endif
+  }
+}
+
 int32_t high_half(uint64_t word) {
   return static_cast<int32_t>(static_cast<uint32_t>(word >> 32));
 }
@@ -75,7 +89,15 @@ IoError IoError::from_static(const MessageRecord& record) noexcept {
 }
 
 IoError IoError::custom(IoErrorKind kind, void* object, const CustomErrorOps& ops) {
-  auto* heap = new CustomRecord{object, &ops, kind};
+  CustomRecord* heap;
+  try {
+    heap = new CustomRecord{object, &ops, kind};
+  } catch (...) {
+    // The object was handed over already: without a record to own it, it
+    // is released here.
+    release_object(object, ops);
+    throw;
+  }
   return IoError(reinterpret_cast<uintptr_t>(heap) | tag_custom);
 }
 
@@ -84,17 +106,7 @@ void IoError::release() noexcept {
     return;
   }
   auto* heap = reinterpret_cast<CustomRecord*>(word_ - tag_custom);
-  const CustomErrorOps& ops = *heap->ops;
-  ops.release(heap->object);
-  if (ops.size != 0) {
-    // Sized deallocation is not always enabled; the unsized form is the
-    // same release for the default allocator.
-#if defined(__cpp_sized_deallocation)
-    ::operator delete (heap->object, ops.size, std::align_val_t{ops.alignment});
-#else
-    ::operator delete (heap->object, std::align_val_t{ops.alignment});
-#endif
-  }
+  release_object(heap->object, *heap->ops);
   delete heap;
   word_ = moved_from;
 }

@@ -1,5 +1,6 @@
 // The error value of every stream operation, and the result type that
-// carries either a value or such an error.
+// carries either a value or such an error. The sinks that fail with these
+// errors, and the formatted write into them, are in errors/formatted_write.h.
 #pragma once
 
 #include <cstddef>
@@ -56,7 +57,7 @@ class [[nodiscard]] IoError {
   static IoError from_kind(IoErrorKind kind) noexcept;
   static IoError from_static(const MessageRecord& record) noexcept;
   // Takes ownership of `object`, which lives on the heap from now on until the
-  // error is released.
+  // error is released; if the error cannot be made, it is released at once.
   static IoError custom(IoErrorKind kind, void* object, const CustomErrorOps& ops);
   // Convenience: any type with `bool write_debug(Formatter&) const` and
   // `bool write_display(Formatter&) const`.
@@ -123,19 +124,6 @@ IoError IoError::custom(IoErrorKind kind, E&& error) {
   return custom(kind, object, ops);
 }
 
-// Adapters that make an error a formatted-write argument, in its display or
-// its debug form (see streams/formatted_write.h).
-struct DisplayOf {
-  const IoError& error;
-  bool write_to(Formatter& out) const { return error.write_display(out); }
-};
-struct DebugOf {
-  const IoError& error;
-  bool write_to(Formatter& out) const { return error.write_debug(out); }
-};
-inline DisplayOf display(const IoError& error) { return {error}; }
-inline DebugOf debug(const IoError& error) { return {error}; }
-
 // Either a value or an `IoError`. `IoResult<void>` is success or an error.
 template <class T>
 class [[nodiscard]] IoResult {
@@ -186,17 +174,6 @@ class [[nodiscard]] IoResult<void> {
 
  private:
   std::optional<IoError> error_;
-};
-
-// A sink of UTF-8 text pieces below the formatting layer: the standard-error
-// writer, standard output's line buffer. Each call either takes the whole
-// piece or fails with the error that stops the write.
-class TextSink {
- public:
-  virtual IoResult<void> write_text(std::string_view text) = 0;
-
- protected:
-  ~TextSink() = default;
 };
 
 }  // namespace tavo

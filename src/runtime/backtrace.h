@@ -1,7 +1,7 @@
 // Stack traces for fatal reports.
 #pragma once
 
-#include "errors/io_error.h"
+#include "errors/formatted_write.h"
 
 namespace tavo {
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "errors/formatted_write.h"
 #include "errors/io_error.h"
 #include "streams/failure.h"
 

@@ -27,8 +27,7 @@ void abort_process() {
 void abort_with_line(std::string_view line) {
   if (!writing_abort_line.exchange(true, std::memory_order_acq_rel)) {
     StderrWriter writer;
-    IoResult<void> ignored = writer.write_text(line);
-    (void)ignored;
+    (void)write_formatted(writer, line);
   }
   abort_process();
 }

@@ -1,5 +1,6 @@
 // The console-write rules: valid UTF-8 goes out in pieces of whole
-// characters, a character split across writes is held until it is whole.
+// characters, a character split across writes is kept pending until it is
+// whole.
 #include "streams/console_writer.h"
 
 #include "text/utf8.h"
@@ -9,84 +10,56 @@ namespace {
 
 IoError not_utf8() { return IoError::from_static(message_console_not_utf8); }
 
-// True when `start`, shorter than the `length` bytes of the character that
-// its lead byte begins, can still become that character. A lead byte alone
-// always can; after it, only the second byte has a narrowed range, so
-// completing with any continuation byte (0x80) and checking the whole tells.
-bool can_become_character(std::string_view start, size_t length) {
-  if (start.size() == 1) {
-    return true;
-  }
-  char completed[4] = {'\x80', '\x80', '\x80', '\x80'};
-  start.copy(completed, start.size());
-  return utf8::is_well_formed(std::string_view(completed, length));
-}
-
-// A byte that continues the held character. Returns how many bytes of the
-// caller's write were taken.
-IoResult<size_t> continue_pending(uint8_t byte, PendingUtf8& pending,
-                                  ChunkWriter write_chunk) {
+// A byte that continues the pending character.
+IoResult<ConsoleStep> continue_pending(uint8_t byte, PendingUtf8& pending) {
   if (!utf8::is_continuation(byte)) {
-    // The held character never ends; what was held is dropped and the byte
+    // The pending character never ends; its bytes are dropped and the byte
     // that broke it is not taken.
     pending.clear();
     return not_utf8();
   }
   pending.bytes[pending.count++] = byte;
-  const size_t needed = static_cast<size_t>(utf8::sequence_length(pending.bytes[0]));
-  const std::string_view held(reinterpret_cast<const char*>(pending.bytes),
-                              pending.count);
-  if (pending.count < needed) {
-    // Still short: keep holding only what can become the character, for the
-    // same reason as the first hold (a write ending here must not succeed).
-    if (can_become_character(held, needed)) {
-      return size_t{1};
-    }
-    pending.clear();
-    return not_utf8();
+  const std::string_view character(reinterpret_cast<const char*>(pending.bytes),
+                                   pending.count);
+  if (utf8::is_cut_short(character)) {
+    // Still short, and more bytes can still complete it. Bytes that can no
+    // longer become a character are an error now, for the same reason as at
+    // the first byte (a write ending here must not succeed).
+    return ConsoleStep{{}, 1, false};
   }
   pending.clear();
-  if (!utf8::is_well_formed(held)) {
+  if (!utf8::is_well_formed(character)) {
     return not_utf8();
   }
-  IoResult<size_t> written = write_chunk(held);
-  if (!written.ok()) {
-    return std::move(written.error());
-  }
-  // The earlier bytes of this character were already reported as taken, so
-  // only the last one remains to report. If the console took none of the
-  // character, report nothing taken: the caller then fails the write instead
-  // of losing the character silently.
-  return written.value() < held.size() ? size_t{0} : size_t{1};
+  // The bytes stay in `pending` (now empty) until its next write, so the
+  // character can be shown from there.
+  return ConsoleStep{character, 0, true};
 }
 
 }  // namespace
 
-IoResult<size_t> write_console(std::string_view bytes, PendingUtf8& pending,
-                               ChunkWriter write_chunk) {
+IoResult<ConsoleStep> plan_console_write(std::string_view bytes, PendingUtf8& pending) {
   if (bytes.empty()) {
-    return size_t{0};
+    return ConsoleStep{};
   }
   if (!pending.empty()) {
-    return continue_pending(static_cast<uint8_t>(bytes.front()), pending, write_chunk);
+    return continue_pending(static_cast<uint8_t>(bytes.front()), pending);
   }
   const std::string_view window = bytes.substr(0, console_chunk_bytes);
   const size_t valid = utf8::valid_prefix_length(window);
   if (valid > 0) {
     // Either the whole window, or its longest valid prefix: the next write
     // starts at the byte that stopped the check.
-    return write_chunk(window.substr(0, valid));
+    return ConsoleStep{window.substr(0, valid), 0, false};
   }
-  const uint8_t lead = static_cast<uint8_t>(bytes.front());
-  const size_t length = static_cast<size_t>(utf8::sequence_length(lead));
-  if (length >= 2 && length > bytes.size() && can_become_character(bytes, length)) {
-    // The write ends inside what would be one character: hold its lead byte
-    // and take the rest byte by byte. Bytes that already break it are an
-    // error now: held, they would count as written, and if nothing followed
-    // the write would succeed with the character never shown.
-    pending.bytes[0] = lead;
+  if (utf8::is_cut_short(bytes)) {
+    // The write ends inside what would be one character: keep its lead byte
+    // pending and take the rest byte by byte. Bytes that already break it are
+    // an error now: kept pending, they would count as written, and if nothing
+    // followed the write would succeed with the character never shown.
+    pending.bytes[0] = static_cast<uint8_t>(bytes.front());
     pending.count = 1;
-    return size_t{1};
+    return ConsoleStep{{}, 1, false};
   }
   return not_utf8();
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "streams/write_all.h"
+#include "streams/offer_until_taken.h"
 
 namespace tavo {
 
@@ -35,27 +35,32 @@ class DrainFront {
 
 }  // namespace
 
-IoResult<void> LineWriter::flush_buffer(RawWriter& lower) {
+IoResult<void> LineWriter::flush_buffer() {
   DrainFront drain(storage_, length_);
-  auto write_once = [&](std::string_view rest) {
+  auto write_some = [&](std::string_view rest) {
     write_in_progress_ = true;
-    IoResult<size_t> result = lower.write_once(rest);
+    IoResult<size_t> result = lower_.write_some(rest);
     write_in_progress_ = false;
     // A lower writer never reports more than it was offered; if one did, the
     // buffer would be read past its end when it drains.
     if (result.ok()) drain.written += std::min(result.value(), rest.size());
     return result;
   };
-  return write_all_with(std::string_view(storage_, length_), write_once,
-                        message_write_buffered_data);
+  return offer_until_taken(std::string_view(storage_, length_), write_some,
+                           message_write_buffered_data);
 }
 
-IoResult<void> LineWriter::buffered_add(RawWriter& lower, std::string_view bytes) {
+IoResult<void> LineWriter::write_direct(std::string_view bytes) {
+  return offer_until_taken(
+      bytes, [this](std::string_view rest) { return lower_.write_some(rest); });
+}
+
+IoResult<void> LineWriter::buffered_add(std::string_view bytes) {
   if (bytes.empty()) {
     return {};
   }
   if (bytes.size() > capacity_ - length_) {
-    if (IoResult<void> flushed = flush_buffer(lower); !flushed.ok()) {
+    if (IoResult<void> flushed = flush_buffer(); !flushed.ok()) {
       return flushed;
     }
   }
@@ -67,39 +72,39 @@ IoResult<void> LineWriter::buffered_add(RawWriter& lower, std::string_view bytes
     return {};
   }
   write_in_progress_ = true;
-  IoResult<void> result = lower.write_all(bytes);
+  IoResult<void> result = write_direct(bytes);
   write_in_progress_ = false;
   return result;
 }
 
-IoResult<void> LineWriter::write_all(RawWriter& lower, std::string_view bytes) {
+IoResult<void> LineWriter::write_line_buffered(std::string_view bytes) {
   const size_t last_line_feed = bytes.rfind('\n');
   if (last_line_feed == std::string_view::npos) {
-    // Bytes that end in a line feed are held only after a failed flush; they
-    // must go out before anything is added behind them.
+    // Bytes that end in a line feed stay buffered only after a failed flush;
+    // they must go out before anything is added behind them.
     if (length_ > 0 && storage_[length_ - 1] == '\n') {
-      if (IoResult<void> flushed = flush_buffer(lower); !flushed.ok()) {
+      if (IoResult<void> flushed = flush_buffer(); !flushed.ok()) {
         return flushed;
       }
     }
-    return buffered_add(lower, bytes);
+    return buffered_add(bytes);
   }
 
   const std::string_view lines = bytes.substr(0, last_line_feed + 1);
   const std::string_view tail = bytes.substr(last_line_feed + 1);
   if (length_ == 0) {
-    if (IoResult<void> written = lower.write_all(lines); !written.ok()) {
+    if (IoResult<void> written = write_direct(lines); !written.ok()) {
       return written;
     }
   } else {
-    if (IoResult<void> added = buffered_add(lower, lines); !added.ok()) {
+    if (IoResult<void> added = buffered_add(lines); !added.ok()) {
       return added;
     }
-    if (IoResult<void> flushed = flush_buffer(lower); !flushed.ok()) {
+    if (IoResult<void> flushed = flush_buffer(); !flushed.ok()) {
       return flushed;
     }
   }
-  return buffered_add(lower, tail);
+  return buffered_add(tail);
 }
 
 }  // namespace tavo

@@ -4,79 +4,76 @@
 // Text handed in is passed on up to its last line feed at once; what follows
 // the last line feed waits in the buffer until a later line feed, an
 // overflow or an explicit flush. A complete line handed in while the buffer
-// is empty goes to the lower writer in one call, without being copied.
+// is empty goes to the lower writer without being copied.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
+#include "errors/formatted_write.h"
 #include "errors/io_error.h"
 
 namespace tavo {
 
-// The writer under the line buffer: the standard handle, or a test double.
+// The writer under the line buffer: a standard handle, or a test double.
 class RawWriter {
  public:
   // One write; returns how many of the bytes were taken (possibly fewer than
   // offered, possibly 0).
-  virtual IoResult<size_t> write_once(std::string_view bytes) = 0;
-  // Passes all the bytes on, or fails.
-  virtual IoResult<void> write_all(std::string_view bytes) = 0;
+  virtual IoResult<size_t> write_some(std::string_view bytes) = 0;
 
  protected:
   ~RawWriter() = default;
 };
 
-// A line buffer over storage that the owner provides and keeps alive. The
-// capacity never grows; it can only drop to 0 (unbuffered).
-class LineWriter {
+// A line buffer over storage that the owner provides and keeps alive, and
+// the sink that a message is written into. The capacity never grows; it can
+// only drop to 0 (unbuffered).
+class LineWriter final : public TextSink {
  public:
-  LineWriter(char* storage, size_t capacity) : storage_(storage), capacity_(capacity) {}
+  LineWriter(char* storage, size_t capacity, RawWriter& lower)
+      : storage_(storage), capacity_(capacity), lower_(lower) {}
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;
 
+  // One text of a message.
+  bool write_str(std::string_view text) override {
+    return accepting() && keep(write_line_buffered(text));
+  }
+
   // Hands `bytes` in. On success every byte up to the last line feed handed
-  // in so far has been passed to `lower`, and at most `capacity()` bytes after
-  // it are held.
-  IoResult<void> write_all(RawWriter& lower, std::string_view bytes);
+  // in so far has been passed to the lower writer, and at most `capacity()`
+  // bytes after it are buffered.
+  IoResult<void> write_line_buffered(std::string_view bytes);
 
-  // Passes the held bytes to `lower`, retrying after `Interrupted`. Whatever
-  // the outcome, the bytes not taken stay buffered, in order, at the front.
-  IoResult<void> flush_buffer(RawWriter& lower);
+  // Passes the buffered bytes to the lower writer, retrying after
+  // `Interrupted`. Whatever the outcome, the bytes not taken stay buffered,
+  // in order, at the front.
+  IoResult<void> flush_buffer();
 
-  // From now on every byte goes straight to the lower writer. Held bytes are
-  // dropped and the write-in-progress mark cleared.
+  // From now on every byte goes straight to the lower writer. Buffered bytes
+  // are dropped and the write-in-progress mark cleared.
   void make_unbuffered() {
     capacity_ = 0;
     length_ = 0;
     write_in_progress_ = false;
   }
 
-  // Set while held bytes or an oversized chunk are with the lower writer; it
-  // stays set only if that call never returned (it unwound).
+  // Set while buffered bytes or an oversized chunk are with the lower
+  // writer; it stays set only if that call never returned (it unwound).
   bool write_in_progress() const { return write_in_progress_; }
   size_t capacity() const { return capacity_; }
   std::string_view buffered() const { return {storage_, length_}; }
 
  private:
-  IoResult<void> buffered_add(RawWriter& lower, std::string_view bytes);
+  IoResult<void> buffered_add(std::string_view bytes);
+  // Passes `bytes` straight to the lower writer, all of them or an error.
+  IoResult<void> write_direct(std::string_view bytes);
 
   char* storage_;
   size_t capacity_;
   size_t length_ = 0;
   bool write_in_progress_ = false;
-};
-
-// Makes a line writer and its lower writer the sink of a formatted write.
-class LineWriterSink final : public TextSink {
- public:
-  LineWriterSink(LineWriter& writer, RawWriter& lower) : writer_(writer), lower_(lower) {}
-  IoResult<void> write_text(std::string_view text) override {
-    return writer_.write_all(lower_, text);
-  }
-
- private:
-  LineWriter& writer_;
   RawWriter& lower_;
 };
 

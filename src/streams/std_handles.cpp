@@ -6,7 +6,7 @@
 
 #include "streams/abort.h"
 #include "streams/failure.h"
-#include "streams/write_all.h"
+#include "streams/offer_until_taken.h"
 
 namespace tavo {
 namespace {
@@ -132,15 +132,14 @@ IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
   if (!is_console(target)) {
     return sync_write(target, bytes.data(), bytes.size());
   }
-  auto write_chunk = [target](std::string_view text) {
+  return write_console(bytes, pending, [target](std::string_view text) {
     return write_console_chunk(target, text);
-  };
-  return write_console(bytes, pending, write_chunk);
+  });
 }
 
 IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
                                    PendingUtf8& pending) {
-  return write_all_with(
+  return offer_until_taken(
       bytes, [&](std::string_view rest) { return write_std_handle(id, rest, pending); });
 }
 

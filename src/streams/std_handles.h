@@ -2,7 +2,7 @@
 // telling a console from anything else, and passing bytes to and from one.
 //
 // A console gets UTF-16 text converted from the stream's UTF-8 bytes, with a
-// character split across writes held back until it is whole (PendingUtf8).
+// character split across writes kept back until it is whole (PendingUtf8).
 // Anything else (file, pipe, device) gets the bytes unchanged through a
 // synchronous NtWriteFile and is read through a synchronous NtReadFile.
 // Nothing here allocates, takes a lock or keeps state between calls apart
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "errors/formatted_write.h"
 #include "errors/io_error.h"
 #include "platform/platform.h"
 #include "streams/console_writer.h"
@@ -51,13 +52,14 @@ IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
 IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
                                    PendingUtf8& pending);
 
-// Standard error as a text sink, unbuffered, with held bytes of its own that
-// start empty and end with the writer. What the fatal reports and the abort
+// Standard error as a text sink, unbuffered, with pending UTF-8 bytes of its
+// own that start empty and end with the writer. What the fatal reports and the abort
 // lines write through.
 class StderrWriter final : public TextSink {
  public:
-  IoResult<void> write_text(std::string_view text) override {
-    return write_all_to_handle(sys::std_error_handle, text, pending_);
+  bool write_str(std::string_view text) override {
+    return accepting() &&
+           keep(write_all_to_handle(sys::std_error_handle, text, pending_));
   }
 
  private:

@@ -74,11 +74,11 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
 
   size_t count = 0;
   for (;;) {
-    size_t held = 0;
+    size_t carried = 0;
     if (pending_surrogate_ != 0) {
       units[0] = pending_surrogate_;
       pending_surrogate_ = 0;
-      held = 1;
+      carried = 1;
     }
 
     uint32_t read = 0;
@@ -87,23 +87,23 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
                                       ctrl_z_wakeup_mask, 0};
       read = 0;
       platform.set_last_error(0);
-      if (!platform.read_console_w(handle, units + held,
-                                   static_cast<uint32_t>(wanted - held), &read,
+      if (!platform.read_console_w(handle, units + carried,
+                                   static_cast<uint32_t>(wanted - carried), &read,
                                    &control)) {
         IoError error = IoError::last_os_error();
         // Keep the first half of a character split across reads: a later
         // read may still bring its second half.
-        if (held != 0) pending_surrogate_ = units[0];
+        if (carried != 0) pending_surrogate_ = units[0];
         return error;
       }
       if (read > 0) break;
       // An interrupted read that delivered nothing is simply repeated.
       if (platform.get_last_error() != sys::error_operation_aborted) break;
     }
-    read = std::min<uint32_t>(read, static_cast<uint32_t>(wanted - held));
+    read = std::min<uint32_t>(read, static_cast<uint32_t>(wanted - carried));
 
-    const bool ended_by_ctrl_z = read > 0 && units[held + read - 1] == console_ctrl_z;
-    count = settle_console_units(units, held, read, pending_surrogate_);
+    const bool ended_by_ctrl_z = read > 0 && units[carried + read - 1] == console_ctrl_z;
+    count = settle_console_units(units, carried, read, pending_surrogate_);
     if (count > 0) break;
     // Nothing to convert. That is the end of the input when the console gave
     // nothing or the user typed Ctrl+Z; a read that brought only the first

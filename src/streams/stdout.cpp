@@ -2,7 +2,10 @@
 // the standard handle, the print entry and the exit step.
 #include "streams/stdout.h"
 
+#include <atomic>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "errors/formatted_write.h"
 #include "platform/platform.h"
@@ -10,59 +13,32 @@
 
 namespace tavo {
 
-namespace {
-
-constexpr int32_t stdout_id = sys::std_output_handle;
-
-// A missing standard output (no handle, or one the system calls invalid)
-// swallows what is written to it instead of failing the program.
-bool is_missing_handle(const IoError& error) {
-  return error.is_os_code(static_cast<int32_t>(sys::error_invalid_handle));
+// The missing-handle rule, for every platform write to standard output: an
+// error with OS code 6, whichever call gave it, takes the bytes as written.
+IoResult<size_t> StdoutHandle::write_some(std::string_view bytes) {
+  IoResult<size_t> result = write_std_handle(sys::std_output_handle, bytes, pending_);
+  if (!result.ok() &&
+      result.error().is_os_code(static_cast<int32_t>(sys::error_invalid_handle))) {
+    return bytes.size();
+  }
+  return result;
 }
 
-}  // namespace
-
-// The standard output handle as the line buffer's lower writer, with the
-// missing-handle rule applied to every platform write.
-class StdoutStream::Raw final : public RawWriter {
- public:
-  explicit Raw(PendingUtf8& pending) : pending_(pending) {}
-
-  IoResult<size_t> write_once(std::string_view bytes) override {
-    IoResult<size_t> result = write_std_handle(stdout_id, bytes, pending_);
-    if (!result.ok() && is_missing_handle(result.error())) {
-      return bytes.size();
-    }
-    return result;
-  }
-
-  IoResult<void> write_all(std::string_view bytes) override {
-    IoResult<void> result = write_all_to_handle(stdout_id, bytes, pending_);
-    if (!result.ok() && is_missing_handle(result.error())) {
-      return {};
-    }
-    return result;
-  }
-
- private:
-  PendingUtf8& pending_;
-};
-
 // Holds the stream's lock for a scope, also while a fatal failure unwinds.
-class StdoutStream::Hold {
+class StdoutStream::LockScope {
  public:
   struct Adopt {};
 
-  explicit Hold(ReentrantLock& lock) : lock_(lock) {
+  explicit LockScope(ReentrantLock& lock) : lock_(lock) {
     if (!lock_.lock()) {
       raise_fatal("lock count overflow in reentrant mutex", TAVO_HERE);
     }
   }
   // Takes over the level of the lock that the caller has just taken.
-  Hold(ReentrantLock& lock, Adopt) : lock_(lock) {}
-  ~Hold() { lock_.unlock(); }
-  Hold(const Hold&) = delete;
-  Hold& operator=(const Hold&) = delete;
+  LockScope(ReentrantLock& lock, Adopt) : lock_(lock) {}
+  ~LockScope() { lock_.unlock(); }
+  LockScope(const LockScope&) = delete;
+  LockScope& operator=(const LockScope&) = delete;
 
  private:
   ReentrantLock& lock_;
@@ -70,16 +46,34 @@ class StdoutStream::Hold {
 
 StdoutStream::StdoutStream(size_t capacity)
     : storage_(capacity == 0 ? nullptr : static_cast<char*>(::operator new(capacity))),
-      writer_(storage_, capacity) {}
+      writer_(storage_, capacity, handle_) {}
 
 StdoutStream::~StdoutStream() { ::operator delete(storage_); }
 
+namespace {
+
+// The line buffer's error state for one message. A print made from inside an
+// argument of another (the lock is re-entrant) has a result of its own: the
+// outer message's error, if any, is set aside until it ends. A message that
+// unwinds leaves no error behind for the next one.
+class MessageScope {
+ public:
+  explicit MessageScope(TextSink& sink) : sink_(sink), outer_(sink.set_aside_error()) {}
+  ~MessageScope() { sink_.restore_error(std::move(outer_)); }
+  MessageScope(const MessageScope&) = delete;
+  MessageScope& operator=(const MessageScope&) = delete;
+
+ private:
+  TextSink& sink_;
+  std::optional<IoError> outer_;
+};
+
+}  // namespace
+
 IoResult<void> StdoutStream::write_message(const DeferredMessage& message) {
-  Hold hold(lock_);
-  Raw raw(pending_);
-  LineWriterSink sink(writer_, raw);
-  SinkFormatter out(sink);
-  return out.result(message.write_to(out));
+  LockScope lock(lock_);
+  MessageScope scope(writer_);
+  return writer_.finish_message(message.write_to(writer_));
 }
 
 void StdoutStream::exit_flush() {
@@ -93,15 +87,14 @@ void StdoutStream::exit_flush() {
   }
   // The flush can end in a fatal failure (the console conversion); nested
   // inside a print, a level kept past it would lock every other thread out.
-  Hold hold(lock_, Hold::Adopt{});
+  LockScope lock(lock_, LockScope::Adopt{});
   // A write that never returned left the buffer in an unknown state with
   // respect to what the handle has already seen: do not repeat it.
   if (!writer_.write_in_progress()) {
-    Raw raw(pending_);
-    (void)writer_.flush_buffer(raw);
+    (void)writer_.flush_buffer();
   }
   writer_.make_unbuffered();
-  pending_ = PendingUtf8{};
+  handle_.drop_pending();
 }
 
 namespace {
@@ -111,13 +104,18 @@ namespace {
 // finds it.
 alignas(StdoutStream) unsigned char stream_storage[sizeof(StdoutStream)];
 
-// The stream, made with `capacity` if this is the first use in the process;
-// `created` tells whether this call made it. Another thread arriving during
-// creation waits for it.
-StdoutStream& obtain_stream(size_t capacity, bool& created) {
+// Set once the exit step has begun: a stream made from then on has no
+// buffer, as one made by the exit step itself.
+std::atomic<bool> exit_begun{false};
+
+// The stream, made on the first use in the process; `created` tells whether
+// this call made it. Another thread arriving during creation waits for it.
+StdoutStream& obtain_stream(bool& created) {
   static StdoutStream* const stream = [&] {
     created = true;
-    return new (stream_storage) StdoutStream(capacity);
+    const bool unbuffered = exit_begun.load(std::memory_order_acquire);
+    return new (stream_storage)
+        StdoutStream(unbuffered ? 0 : StdoutStream::buffer_capacity);
   }();
   return *stream;
 }
@@ -126,7 +124,7 @@ StdoutStream& obtain_stream(size_t capacity, bool& created) {
 
 StdoutStream& stdout_stream() {
   bool created = false;
-  return obtain_stream(StdoutStream::buffer_capacity, created);
+  return obtain_stream(created);
 }
 
 namespace detail {
@@ -142,10 +140,11 @@ void print_message(const DeferredMessage& message) {
 }  // namespace detail
 
 void exit_flush() {
+  exit_begun.store(true, std::memory_order_release);
   bool created = false;
-  StdoutStream& stream = obtain_stream(0, created);
+  StdoutStream& stream = obtain_stream(created);
   if (created) {
-    return;  // Nothing was ever printed, and from now on nothing is held.
+    return;  // Nothing was ever printed, and from now on nothing is buffered.
   }
   stream.exit_flush();
 }

@@ -2,7 +2,7 @@
 //
 //   print_to_stdout("You guessed: ", guess, "\n");
 //
-// A message is held together: its texts never interleave with another
+// A message is kept together: its texts never interleave with another
 // thread's output. Text up to the last line feed reaches the handle before
 // the print returns; text after it waits (at most 1024 bytes) for a later
 // line feed, an overflow, or the exit step. A missing standard output is not
@@ -19,6 +19,20 @@
 #include "text/format.h"
 
 namespace tavo {
+
+// Standard output's handle as the line buffer's lower writer, with the
+// stream's pending UTF-8 bytes. A missing standard output (no handle, or one
+// the system calls invalid) takes every byte and shows none, instead of
+// failing the program.
+class StdoutHandle final : public RawWriter {
+ public:
+  IoResult<size_t> write_some(std::string_view bytes) override;
+  // Drops the first bytes of a character still waiting for the rest.
+  void drop_pending() { pending_ = PendingUtf8{}; }
+
+ private:
+  PendingUtf8 pending_;
+};
 
 // The state behind standard output. The program has exactly one, made on
 // first use and never destroyed (see stdout_stream()); tests make their own
@@ -40,20 +54,19 @@ class StdoutStream {
   // Writes one message under the lock. Returns the error that stopped it.
   IoResult<void> write_message(const DeferredMessage& message);
 
-  // The exit step for an existing stream: writes out what is held unless
+  // The exit step for an existing stream: writes out what is buffered unless
   // another thread holds the lock or a write never returned, then makes the
   // stream unbuffered. Errors are dropped.
   void exit_flush();
 
  private:
   friend struct testing::StdoutProbe;
-  class Raw;
-  class Hold;
+  class LockScope;
 
   char* storage_;
   ReentrantLock lock_;
+  StdoutHandle handle_;
   LineWriter writer_;
-  PendingUtf8 pending_;
 };
 
 // The process's standard output stream, created with the usual buffer on
@@ -74,7 +87,7 @@ void print_to_stdout(const Args&... args) {
   detail::print_message(pieces.message());
 }
 
-// The exit step: writes out what standard output still holds and makes the
+// The exit step: writes out what standard output still buffers and makes the
 // stream unbuffered for the rest of the process. Called once, by the start
 // routine, after the main routine has ended. Never fails and never waits for
 // another thread.

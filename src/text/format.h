@@ -8,7 +8,8 @@
 // returns false when the piece could not be taken; the conversion must then
 // stop at once and return false itself. The formatter remembers why (for
 // example the I/O error of the stream below it), so the conversion does not
-// need to.
+// need to. It is the one interface that takes a piece of text: the sinks of
+// the standard streams implement it too (errors/formatted_write.h).
 #pragma once
 
 #include <charconv>
@@ -118,7 +119,7 @@ class DeferredMessage {
   bool (*compose_)(const void*, Formatter&) = nullptr;
 };
 
-// Pieces and arguments held by reference, as a deferred message:
+// Pieces and arguments kept by reference, as a deferred message:
 //
 //   const MessageArgs pieces("You guessed: ", guess, "\n");
 //   stream.write_message(pieces.message());

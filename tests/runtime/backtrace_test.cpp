@@ -22,13 +22,14 @@ const std::string trailer =
 class RecordingSink final : public TextSink {
  public:
   explicit RecordingSink(int fail_from = -1) : fail_from_(fail_from) {}
-  IoResult<void> write_text(std::string_view text) override {
+  bool write_str(std::string_view text) override {
+    if (!accepting()) return false;
     if (fail_from_ >= 0 && writes_ >= fail_from_) {
-      return IoError::from_os_code(232);
+      return keep(IoError::from_os_code(232));
     }
     ++writes_;
     text_.append(text);
-    return {};
+    return true;
   }
   const std::string& text() const { return text_; }
   int writes() const { return writes_; }

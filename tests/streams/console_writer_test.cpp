@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "streams/console_writer.h"
-#include "streams/write_all.h"
+#include "streams/offer_until_taken.h"
 
 namespace tavo {
 namespace {
@@ -32,7 +32,7 @@ struct Feed {
 };
 Feed feed_all(std::string_view bytes, PendingUtf8& pending, RecordingConsole& console) {
   Feed feed;
-  IoResult<void> result = write_all_with(bytes, [&](std::string_view rest) {
+  IoResult<void> result = offer_until_taken(bytes, [&](std::string_view rest) {
     IoResult<size_t> n = write_console(rest, pending, console);
     if (n.ok()) feed.taken += n.value();
     return n;
@@ -226,11 +226,11 @@ TEST(ConsoleWriterTest, UnitsCountAsTheBytesTheyCameFrom) {
   }
 }
 
-TEST(WriteAllTest, InterruptedIsRetriedAndOtherErrorsStop) {
+TEST(OfferUntilTakenTest, InterruptedIsRetriedAndOtherErrorsStop) {
   int calls = 0;
   std::string taken;
   IoResult<void> ok =
-      write_all_with("abcdef", [&](std::string_view rest) -> IoResult<size_t> {
+      offer_until_taken("abcdef", [&](std::string_view rest) -> IoResult<size_t> {
         ++calls;
         if (calls <= 3) return IoError::from_kind(IoErrorKind::Interrupted);
         taken.append(rest.substr(0, 2));
@@ -242,7 +242,7 @@ TEST(WriteAllTest, InterruptedIsRetriedAndOtherErrorsStop) {
 
   calls = 0;
   IoResult<void> failed =
-      write_all_with("abc", [&](std::string_view) -> IoResult<size_t> {
+      offer_until_taken("abc", [&](std::string_view) -> IoResult<size_t> {
         ++calls;
         return IoError::from_kind(IoErrorKind::TimedOut);
       });
@@ -250,14 +250,14 @@ TEST(WriteAllTest, InterruptedIsRetriedAndOtherErrorsStop) {
   EXPECT_EQ(failed.error().kind(), IoErrorKind::TimedOut);
   EXPECT_EQ(calls, 1);
 
-  IoResult<void> zero = write_all_with(
+  IoResult<void> zero = offer_until_taken(
       "abc", [](std::string_view) -> IoResult<size_t> { return size_t{0}; });
   ASSERT_FALSE(zero.ok());
   EXPECT_EQ(zero.error().word(),
             reinterpret_cast<uintptr_t>(&message_write_whole_buffer));
 
   calls = 0;
-  IoResult<void> empty = write_all_with("", [&](std::string_view) -> IoResult<size_t> {
+  IoResult<void> empty = offer_until_taken("", [&](std::string_view) -> IoResult<size_t> {
     ++calls;
     return size_t{1};
   });

@@ -1,5 +1,5 @@
 // The line buffer over a scripted lower writer: which bytes reach the lower
-// writer, in which calls, and what stays held.
+// writer, in which calls, and what stays buffered.
 #include "streams/line_writer.h"
 
 #include <gtest/gtest.h>
@@ -15,21 +15,10 @@
 namespace tavo {
 namespace {
 
-struct Call {
-  bool whole;  // write_all (true) or write_once (false)
-  std::string bytes;
-  bool operator==(const Call&) const = default;
-};
+// One call of the lower writer, by the bytes it was offered.
+using Call = std::string;
 
-std::ostream& operator<<(std::ostream& out, const Call& call) {
-  return out << (call.whole ? "all(" : "once(") << call.bytes.size() << " bytes: \""
-             << call.bytes.substr(0, 40) << "\")";
-}
-
-Call once(std::string bytes) { return {false, std::move(bytes)}; }
-Call all(std::string bytes) { return {true, std::move(bytes)}; }
-
-// What one write_once call does; by default it takes everything.
+// What one write_some call does; by default it takes everything.
 struct Step {
   enum What { take, fail_os, interrupt, throw_out } what = take;
   size_t count = SIZE_MAX;  // bytes taken (take) or OS code (fail_os)
@@ -37,8 +26,8 @@ struct Step {
 
 class ScriptedWriter final : public RawWriter {
  public:
-  IoResult<size_t> write_once(std::string_view bytes) override {
-    calls.push_back(once(std::string(bytes)));
+  IoResult<size_t> write_some(std::string_view bytes) override {
+    calls.emplace_back(bytes);
     marks.push_back(observed != nullptr && observed->write_in_progress());
     Step step;
     if (!script.empty()) {
@@ -58,19 +47,9 @@ class ScriptedWriter final : public RawWriter {
     return std::min(step.count, bytes.size());
   }
 
-  IoResult<void> write_all(std::string_view bytes) override {
-    calls.push_back(all(std::string(bytes)));
-    marks.push_back(observed != nullptr && observed->write_in_progress());
-    if (fail_whole_with != 0) {
-      return IoError::from_os_code(fail_whole_with);
-    }
-    return {};
-  }
-
   std::vector<Call> calls;
   std::vector<bool> marks;  // the writer's mark as each call saw it
   std::deque<Step> script;
-  int32_t fail_whole_with = 0;
   const LineWriter* observed = nullptr;
 };
 
@@ -79,14 +58,14 @@ using tavo::testing::StringFormatter;
 
 // A 1024-byte line writer with its own storage and a scripted lower writer.
 struct Fixture {
-  explicit Fixture(size_t capacity = 1024) : writer(storage, capacity) {
+  explicit Fixture(size_t capacity = 1024) : writer(storage, capacity, lower) {
     lower.observed = &writer;
   }
-  IoResult<void> write(std::string_view text) { return writer.write_all(lower, text); }
+  IoResult<void> write(std::string_view text) { return writer.write_line_buffered(text); }
 
   char storage[1024];
-  LineWriter writer;
   ScriptedWriter lower;
+  LineWriter writer;
 };
 
 struct SequenceCase {
@@ -94,19 +73,19 @@ struct SequenceCase {
   size_t capacity;
   std::vector<std::string> texts;  // handed in one by one
   std::vector<Call> expected_calls;
-  std::string expected_held;
+  std::string expected_buffered;
 };
 
 class LineWriterSequence : public ::testing::TestWithParam<SequenceCase> {};
 
-TEST_P(LineWriterSequence, PassesOnWhatTheRulesSayAndHoldsTheRest) {
+TEST_P(LineWriterSequence, PassesOnWhatTheRulesSayAndBuffersTheRest) {
   const SequenceCase& c = GetParam();
   Fixture f(c.capacity);
   for (const std::string& text : c.texts) {
     ASSERT_TRUE(f.write(text).ok()) << text.substr(0, 40);
   }
   EXPECT_EQ(f.lower.calls, c.expected_calls);
-  EXPECT_EQ(f.writer.buffered(), c.expected_held);
+  EXPECT_EQ(f.writer.buffered(), c.expected_buffered);
 }
 
 const std::string k100(100, 'h');
@@ -121,57 +100,57 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"greeting_in_one_direct_write",
                      1024,
                      {"Guess the numberl!\n"},
-                     {all("Guess the numberl!\n")},
+                     {"Guess the numberl!\n"},
                      ""},
         SequenceCase{"echo_in_two_writes",
                      1024,
                      {"You guessed: ", "42\n", "\n"},
-                     {once("You guessed: 42\n"), all("\n")},
+                     {"You guessed: 42\n", "\n"},
                      ""},
         SequenceCase{"console_line_echo_keeps_its_carriage_return",
                      1024,
                      {"You guessed: ", "42\r\n", "\n"},
-                     {once("You guessed: 42\r\n"), all("\n")},
+                     {"You guessed: 42\r\n", "\n"},
                      ""},
         SequenceCase{
-            "text_without_line_feed_is_held", 1024, {"abc", "def"}, {}, "abcdef"},
-        SequenceCase{"held_text_leaves_with_the_next_line_feed",
+            "text_without_line_feed_is_buffered", 1024, {"abc", "def"}, {}, "abcdef"},
+        SequenceCase{"buffered_text_leaves_with_the_next_line_feed",
                      1024,
                      {"abc", "def\nxy"},
-                     {once("abcdef\n")},
+                     {"abcdef\n"},
                      "xy"},
-        SequenceCase{"lines_into_empty_buffer_go_direct_and_the_tail_is_held",
+        SequenceCase{"lines_into_empty_buffer_go_direct_and_the_tail_is_buffered",
                      1024,
                      {"one\ntwo\nthr"},
-                     {all("one\ntwo\n")},
+                     {"one\ntwo\n"},
                      "thr"},
         SequenceCase{"1023_bytes_are_buffered", 1024, {k1023}, {}, k1023},
-        SequenceCase{"1024_bytes_go_straight_out", 1024, {k1024}, {all(k1024)}, ""},
-        SequenceCase{"100_held_then_1000_flushes_the_100_first",
+        SequenceCase{"1024_bytes_go_straight_out", 1024, {k1024}, {k1024}, ""},
+        SequenceCase{"100_buffered_then_1000_flushes_the_100_first",
                      1024,
                      {k100, k1000},
-                     {once(k100)},
+                     {k100},
                      k1000},
-        SequenceCase{"held_text_then_oversized_lines",
+        SequenceCase{"buffered_text_then_oversized_lines",
                      1024,
                      {"ab", k2000 + "\nzz"},
-                     {once("ab"), all(k2000 + "\n")},
+                     {"ab", k2000 + "\n"},
                      "zz"},
-        SequenceCase{"lines_that_overflow_the_held_text_go_out_in_two_flushes",
+        SequenceCase{"lines_that_overflow_the_buffered_text_go_out_in_two_flushes",
                      1024,
                      {k1000, std::string(30, 'l') + "\n"},
-                     {once(k1000), once(std::string(30, 'l') + "\n")},
+                     {k1000, std::string(30, 'l') + "\n"},
                      ""},
         SequenceCase{"oversized_tail_goes_straight_out",
                      1024,
                      {"x\n" + k1024},
-                     {all("x\n"), all(k1024)},
+                     {"x\n", k1024},
                      ""},
         SequenceCase{"empty_texts_write_nothing", 1024, {"", "", "q", ""}, {}, "q"},
         SequenceCase{"unbuffered_writes_every_text_at_once",
                      0,
                      {"abc", "de\nfg", ""},
-                     {all("abc"), all("de\n"), all("fg")},
+                     {"abc", "de\n", "fg"},
                      ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -180,9 +159,8 @@ TEST(LineWriter, FlushRetriesAfterInterruptedAndFollowsPartialWrites) {
   ASSERT_TRUE(f.write("hello, ").ok());
   f.lower.script = {{Step::interrupt}, {Step::take, 3}, {Step::interrupt}, {Step::take}};
   ASSERT_TRUE(f.write("world\n").ok());
-  EXPECT_EQ(f.lower.calls,
-            (std::vector<Call>{once("hello, world\n"), once("hello, world\n"),
-                               once("lo, world\n"), once("lo, world\n")}));
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"hello, world\n", "hello, world\n",
+                                              "lo, world\n", "lo, world\n"}));
   EXPECT_EQ(f.writer.buffered(), "");
 }
 
@@ -195,11 +173,11 @@ TEST(LineWriter, FailedPartialFlushKeepsTheRestInOrderForTheNextFlush) {
   EXPECT_EQ(failed.error().raw_os_error(), 112);
   EXPECT_EQ(f.writer.buffered(), "cdef\n");
 
-  // Text without a line feed must not be added behind a held line: the held
+  // Text without a line feed must not be added behind a buffered line: the buffered
   // bytes are offered again, exactly those, first.
   f.lower.calls.clear();
   ASSERT_TRUE(f.write("gh").ok());
-  EXPECT_EQ(f.lower.calls, (std::vector<Call>{once("cdef\n")}));
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"cdef\n"}));
   EXPECT_EQ(f.writer.buffered(), "gh");
 }
 
@@ -207,11 +185,11 @@ TEST(LineWriter, ExplicitFlushOffersExactlyTheBytesLeftByAFailedOne) {
   Fixture f;
   ASSERT_TRUE(f.write("0123456789").ok());
   f.lower.script = {{Step::take, 4}, {Step::take, 1}, {Step::fail_os, 5}};
-  ASSERT_FALSE(f.writer.flush_buffer(f.lower).ok());
+  ASSERT_FALSE(f.writer.flush_buffer().ok());
   EXPECT_EQ(f.writer.buffered(), "56789");
   f.lower.calls.clear();
-  ASSERT_TRUE(f.writer.flush_buffer(f.lower).ok());
-  EXPECT_EQ(f.lower.calls, (std::vector<Call>{once("56789")}));
+  ASSERT_TRUE(f.writer.flush_buffer().ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"56789"}));
   EXPECT_EQ(f.writer.buffered(), "");
 }
 
@@ -236,11 +214,11 @@ TEST(LineWriter, OverflowFlushFailureLeavesTheNewTextOut) {
 
 TEST(LineWriter, FailedDirectLineWriteSkipsTheTail) {
   Fixture f;
-  f.lower.fail_whole_with = 112;
+  f.lower.script = {{Step::fail_os, 112}};
   IoResult<void> failed = f.write("line\ntail");
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().raw_os_error(), 112);
-  EXPECT_EQ(f.lower.calls, (std::vector<Call>{all("line\n")}));
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"line\n"}));
   EXPECT_EQ(f.writer.buffered(), "");
 }
 
@@ -254,7 +232,7 @@ TEST(LineWriter, WriteInProgressMarkCoversBufferAndOversizedWritesOnly) {
   EXPECT_FALSE(f.writer.write_in_progress());
 
   // An error return clears it as well.
-  f.lower.fail_whole_with = 112;
+  f.lower.script = {{Step::fail_os, 112}};
   ASSERT_FALSE(f.write(k1024).ok());
   EXPECT_FALSE(f.writer.write_in_progress());
 }
@@ -263,27 +241,25 @@ TEST(LineWriter, FlushThatUnwindsKeepsTheMarkAndDropsOnlyTakenBytes) {
   Fixture f;
   ASSERT_TRUE(f.write("abcdef").ok());
   f.lower.script = {{Step::take, 4}, {Step::throw_out}};
-  EXPECT_THROW((void)f.writer.flush_buffer(f.lower), std::runtime_error);
+  EXPECT_THROW((void)f.writer.flush_buffer(), std::runtime_error);
   EXPECT_TRUE(f.writer.write_in_progress());
   EXPECT_EQ(f.writer.buffered(), "ef");
 }
 
-TEST(LineWriter, MakeUnbufferedDropsHeldBytesAndWritesStraightThrough) {
+TEST(LineWriter, MakeUnbufferedDropsBufferedBytesAndWritesStraightThrough) {
   Fixture f;
   ASSERT_TRUE(f.write("held").ok());
   f.writer.make_unbuffered();
   EXPECT_EQ(f.writer.buffered(), "");
   EXPECT_EQ(f.writer.capacity(), 0u);
   ASSERT_TRUE(f.write("x").ok());
-  EXPECT_EQ(f.lower.calls, (std::vector<Call>{all("x")}));
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"x"}));
 }
 
-TEST(LineWriterSink, EachTextIsOneWriteAll) {
+TEST(LineWriter, EachTextOfAMessageIsOneLineBufferedWrite) {
   Fixture f;
-  LineWriterSink sink(f.writer, f.lower);
-  ASSERT_TRUE(sink.write_text("a").ok());
-  ASSERT_TRUE(sink.write_text("b\n").ok());
-  EXPECT_EQ(f.lower.calls, (std::vector<Call>{once("ab\n")}));
+  ASSERT_TRUE(f.writer.finish_message(write_args(f.writer, "a", "b\n")).ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"ab\n"}));
 }
 
 // The overflow of the nesting count is reached through standard output's

@@ -420,17 +420,17 @@ TEST_F(StdHandlesTest, LookupReportsMissingAndInvalidHandles) {
   EXPECT_EQ(fake.std_handle_ids, (std::vector<int32_t>{-10, -12, -12, -11}));
 }
 
-TEST_F(StdHandlesTest, StderrWriterKeepsItsOwnHeldBytes) {
+TEST_F(StdHandlesTest, StderrWriterKeepsItsOwnPendingBytes) {
   fake.console = true;
   StderrWriter writer;
-  ASSERT_TRUE(writer.write_text("\xE2\x82").ok());
+  ASSERT_TRUE(write_formatted(writer, "\xE2\x82").ok());
   EXPECT_TRUE(fake.screen.empty());
-  ASSERT_TRUE(writer.write_text("\xAC!").ok());
+  ASSERT_TRUE(write_formatted(writer, "\xAC!").ok());
   EXPECT_EQ(fake.screen, u"\u20AC!");
   EXPECT_EQ(fake.std_handle_ids.front(), -12);
   // A fresh writer starts empty: a continuation byte alone is invalid.
   StderrWriter fresh;
-  IoResult<void> result = fresh.write_text("\xAC");
+  IoResult<void> result = write_formatted(fresh, "\xAC");
   ASSERT_FALSE(result.ok());
   expect_fixed_error(result.error(), message_console_not_utf8);
 }

@@ -359,6 +359,34 @@ TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
 
+// Writes a line, ignores its failure, then runs `after` and claims success.
+struct IgnoresFailure {
+  std::function<void()> after;
+  bool write_to(Formatter& out) const {
+    (void)out.write_str("a\n");
+    after();
+    return true;
+  }
+};
+
+TEST_F(StdoutTest, EachMessageEndsWithItsOwnError) {
+  StdoutStream stream(StdoutStream::buffer_capacity);
+  // A print nested in a message that has already failed still writes, and
+  // succeeds; the outer message ends with its own error.
+  fake.script = {{WriteStep::fail}};
+  bool nested_ok = false;
+  IoResult<void> outer = write(
+      stream, IgnoresFailure{[&] { nested_ok = write(stream, "b\n").ok(); }}, "c\n");
+  EXPECT_FALSE(outer.ok());
+  EXPECT_TRUE(nested_ok);
+  EXPECT_EQ(fake.taken_writes(), (Writes{"a\n", "b\n"}));
+  // A message that unwinds after its error leaves none for the next one.
+  fake.script = {{WriteStep::fail}};
+  EXPECT_THROW((void)write(stream, IgnoresFailure{[] { throw std::runtime_error("x"); }}),
+               std::runtime_error);
+  EXPECT_TRUE(stream.write_message(text("e\n")).ok());
+}
+
 TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());

@@ -1,6 +1,6 @@
-// The write-all loop over a single write that may take only part of what it
-// is offered. Kept apart from the standard handles so that any lower write
-// (including one that reports `Interrupted`) can drive it.
+// The loop that offers bytes to a single write that may take only part of
+// them, until all are taken. Kept apart from the standard handles so that any
+// lower write (including one that reports `Interrupted`) can drive it.
 #pragma once
 
 #include <algorithm>
@@ -12,17 +12,17 @@
 
 namespace tavo {
 
-// Offers the remaining bytes to `write_once` (IoResult<size_t>(string_view))
+// Offers the remaining bytes to `write_some` (IoResult<size_t>(string_view))
 // until all are taken. `Interrupted` is retried without limit, a write that
 // takes nothing ends in the WriteZero error `zero_write` ("failed to write
 // whole buffer" unless the caller names another), any other error is
 // returned as it is. No call for empty input.
-template <class WriteOnce>
-IoResult<void> write_all_with(
-    std::string_view bytes, WriteOnce&& write_once,
+template <class WriteSome>
+IoResult<void> offer_until_taken(
+    std::string_view bytes, WriteSome&& write_some,
     const MessageRecord& zero_write = message_write_whole_buffer) {
   while (!bytes.empty()) {
-    IoResult<size_t> written = write_once(bytes);
+    IoResult<size_t> written = write_some(bytes);
     if (!written.ok()) {
       if (written.error().kind() == IoErrorKind::Interrupted) {
         continue;
