@@ -4,7 +4,7 @@
 // against the ending that the rules give its fault (the table `rules`).
 //
 //   fault_sweep full [workers] [setup]      every run (of one setup: 1, 2, ...)
-//   fault_sweep sample <runs> [workers]     about <runs> runs, spread evenly
+//   fault_sweep sample <seed> [workers]     two runs of each (call, stream, kind)
 //   fault_sweep one <setup> <call> <kind>   one run, shown in full
 //
 // Prints the outcomes by class, the bad ones in detail, and ends with
@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fault/fault_kinds.h"
@@ -597,7 +598,7 @@ std::string describe(const Setup& setup, const Run& run, const ChildResult& r) {
   return text;
 }
 
-int sweep(bool full, size_t sample_runs, unsigned workers, size_t only_setup) {
+int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup) {
   const auto start = std::chrono::steady_clock::now();
   std::vector<Setup> setups = make_setups();
   bool clean_ok = true;
@@ -620,11 +621,25 @@ int sweep(bool full, size_t sample_runs, unsigned workers, size_t only_setup) {
     }
   }
   const size_t all_runs = runs.size();
-  if (!full && sample_runs > 0 && sample_runs < runs.size()) {
-    // Every k-th run, so that every setup and every stretch of calls is met.
-    const size_t stride = (runs.size() + sample_runs - 1) / sample_runs;
+  // The runs of one (call, stream, kind) are a family. The sample takes two
+  // members of each, half the family apart, from a place that the seed
+  // moves: every family runs every time, and other seeds reach other members.
+  std::map<std::tuple<Call, Role, const FaultKind*>, std::vector<size_t>> families;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const auto& [call, role] = setups[runs[i].setup].calls[runs[i].number - 1];
+    families[{call, role, runs[i].kind}].push_back(i);
+  }
+  if (!full) {
+    uint64_t offset = 14695981039346656037u;  // FNV-1a of the seed
+    for (char c : seed)
+      offset = (offset ^ static_cast<unsigned char>(c)) * 1099511628211u;
     std::vector<Run> picked;
-    for (size_t i = 0; i < runs.size(); i += stride) picked.push_back(runs[i]);
+    for (const auto& [family, members] : families) {
+      const size_t first = (offset + picked.size()) % members.size();
+      picked.push_back(runs[members[first]]);
+      if (members.size() > 1)
+        picked.push_back(runs[members[(first + members.size() / 2) % members.size()]]);
+    }
     runs = std::move(picked);
   }
 
@@ -707,8 +722,8 @@ int sweep(bool full, size_t sample_runs, unsigned workers, size_t only_setup) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%zu of %zu runs made, %zu calls recorded, %.0f s\n", runs.size(), all_runs,
-              calls_total, seconds);
+  std::printf("%zu of %zu runs made, %zu families, %zu calls recorded, %.0f s\n",
+              runs.size(), all_runs, families.size(), calls_total, seconds);
   std::printf("fault sweep: %zu runs, %zu calls, %zu kinds, %zu bad\n", runs.size(),
               calls_faultable, kinds_used.size(), bad);
   return bad == 0 ? 0 : 1;
@@ -740,12 +755,12 @@ int one(size_t setup_index, uint32_t number, const char* kind_name) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "full") {
-    return sweep(true, 0, argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 2,
+    return sweep(true, {}, argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 2,
                  argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0);
   }
   if (mode == "sample" && argc > 2) {
-    return sweep(false, std::strtoul(argv[2], nullptr, 10),
-                 argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 2, 0);
+    return sweep(false, argv[2], argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 2,
+                 0);
   }
   if (mode == "one" && argc > 4) {
     return one(std::strtoul(argv[2], nullptr, 10),
@@ -753,7 +768,7 @@ int main(int argc, char** argv) {
   }
   std::fputs(
       "usage: fault_sweep full [workers] [setup number]\n"
-      "       fault_sweep sample <runs> [workers]\n"
+      "       fault_sweep sample <seed> [workers]\n"
       "       fault_sweep one <setup> <call> <kind>\n",
       stderr);
   return 2;
