@@ -79,7 +79,9 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
     }
   }
   bool get_console_mode(Handle h, uint32_t* mode) override {
-    if (const FaultKind* f = hit(Call::get_console_mode, role_of(h))) {
+    // A conversion works for the stream whose console was tested last.
+    console_role_ = role_of(h);
+    if (const FaultKind* f = hit(Call::get_console_mode, console_role_)) {
       real().set_last_error(f->code);
       return false;
     }
@@ -93,7 +95,7 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
       case Effect::short_one:
         return real().write_console_w(h, units, count < 1 ? count : 1, written);
       case Effect::short_half:
-        return real().write_console_w(h, units, count / 2, written);
+        return real().write_console_w(h, units, (count + 1) / 2, written);
       case Effect::short_zero:
         *written = 0;
         return true;
@@ -112,7 +114,7 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
       case Effect::short_one:
         return real().read_console_w(h, units, count < 1 ? count : 1, read, control);
       case Effect::short_half:
-        return real().read_console_w(h, units, count / 2, read, control);
+        return real().read_console_w(h, units, (count + 1) / 2, read, control);
       case Effect::short_zero:
         real().set_last_error(0);
         return true;
@@ -350,7 +352,7 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
   // reports fewer units or bytes than `convert` (the real call) produced.
   template <class Convert>
   int conversion(Call call, Convert&& convert) {
-    const FaultKind* f = hit(call, Role::none);
+    const FaultKind* f = hit(call, console_role_);
     if (f != nullptr && f->effect == Effect::code) {
       real().set_last_error(f->code);
       return 0;
@@ -368,7 +370,7 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
       case Effect::short_one:
       case Effect::short_half: {
         const uint32_t n =
-            f.effect == Effect::short_one ? (length < 1 ? length : 1) : length / 2;
+            f.effect == Effect::short_one ? (length < 1 ? length : 1) : (length + 1) / 2;
         if (n > 0) return forward(n);
         [[fallthrough]];
       }
@@ -396,6 +398,7 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
   bool applied_ = false;
   bool logging_ = false;
   bool swallow_wait_ = false;
+  Role console_role_ = Role::none;
   uint64_t calls_ = 0;
   Handle std_handles_[3] = {};
   Entry log_[max_logged] = {};

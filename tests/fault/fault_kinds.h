@@ -71,7 +71,8 @@ enum class Effect : uint8_t {
   handle_null,  // GetStdHandle gives NULL
   handle_invalid,          // GetStdHandle gives INVALID_HANDLE_VALUE, last error 6
   short_one,               // transfers or converts 1 unit
-  short_half,              // transfers or converts half of what was asked (or produced)
+  short_half,              // transfers or converts half of what was asked (or
+                           // produced), rounded up: never nothing
   short_zero,              // succeeds with 0 units
   pending_stuck,           // STATUS_PENDING, and still pending after the wait
   pending_done,            // STATUS_PENDING, complete after the wait
@@ -80,38 +81,52 @@ enum class Effect : uint8_t {
   console_ctrl_z,          // ReadConsoleW: only Ctrl+Z
 };
 
+// The kinds as the program's rules tell them apart.
+enum class Group : uint8_t {
+  missing,    // the handle looks missing: NULL, or system code 6
+  pipe_gone,  // codes 109 and 232: the other end of a pipe has gone
+  code,       // any other code (87 for the calls that simply fail)
+  part,       // less than asked, or done after a wait or an aborted read
+  zero,       // a transfer of nothing
+  ctrl_z,     // a console read of Ctrl+Z alone
+  surrogate,  // a console read of a lone high surrogate
+  stuck,      // still pending after the wait
+  any,        // (in a rule) every group
+};
+
 struct FaultKind {
   std::string_view name;
   Effect effect;
   uint32_t code;
   uint64_t calls;
-  // On standard input, the input may end at this call: a shorter echo is
-  // what the fault allows.
-  bool ends_input;
+  Group group;
 };
 
 inline constexpr FaultKind fault_kinds[] = {
-    {"code1", Effect::code, 1, io_calls, false},
-    {"code5", Effect::code, 5, io_calls, false},
-    {"code6", Effect::code, 6, io_calls, true},
-    {"code8", Effect::code, 8, io_calls, false},
-    {"code87", Effect::code, 87, io_calls, false},
-    {"code109", Effect::code, 109, io_calls, true},
-    {"code112", Effect::code, 112, io_calls, false},
-    {"code232", Effect::code, 232, io_calls, true},
-    {"code995", Effect::code, 995, io_calls, false},
-    {"fail", Effect::code, 87, other_failing, false},
-    {"handle_null", Effect::handle_null, 0, bit(Call::get_std_handle), true},
-    {"handle_invalid", Effect::handle_invalid, 6, bit(Call::get_std_handle), true},
-    {"short_one", Effect::short_one, 0, transfers | conversions, false},
-    {"short_half", Effect::short_half, 0, transfers | conversions, false},
-    {"short_zero", Effect::short_zero, 0, transfers, true},
-    {"pending_stuck", Effect::pending_stuck, 0, nt_transfers, false},
-    {"pending_done", Effect::pending_done, 0, nt_transfers, false},
-    {"console_aborted", Effect::console_aborted, 0, bit(Call::read_console_w), false},
+    {"code1", Effect::code, 1, io_calls, Group::code},
+    {"code5", Effect::code, 5, io_calls, Group::code},
+    {"code6", Effect::code, 6, io_calls, Group::missing},
+    {"code8", Effect::code, 8, io_calls, Group::code},
+    {"code87", Effect::code, 87, io_calls, Group::code},
+    {"code109", Effect::code, 109, io_calls, Group::pipe_gone},
+    {"code112", Effect::code, 112, io_calls, Group::code},
+    {"code232", Effect::code, 232, io_calls, Group::pipe_gone},
+    {"code995", Effect::code, 995, io_calls, Group::code},
+    {"fail", Effect::code, 87, other_failing, Group::code},
+    {"handle_null", Effect::handle_null, 0, bit(Call::get_std_handle), Group::missing},
+    {"handle_invalid", Effect::handle_invalid, 6, bit(Call::get_std_handle),
+     Group::missing},
+    {"short_one", Effect::short_one, 0, transfers | conversions, Group::part},
+    {"short_half", Effect::short_half, 0, transfers | conversions, Group::part},
+    {"short_zero", Effect::short_zero, 0, transfers, Group::zero},
+    {"pending_stuck", Effect::pending_stuck, 0, nt_transfers, Group::stuck},
+    {"pending_done", Effect::pending_done, 0, nt_transfers, Group::part},
+    {"console_aborted", Effect::console_aborted, 0, bit(Call::read_console_w),
+     Group::part},
     {"console_high_surrogate", Effect::console_high_surrogate, 0,
-     bit(Call::read_console_w), false},
-    {"console_ctrl_z", Effect::console_ctrl_z, 0, bit(Call::read_console_w), true},
+     bit(Call::read_console_w), Group::surrogate},
+    {"console_ctrl_z", Effect::console_ctrl_z, 0, bit(Call::read_console_w),
+     Group::ctrl_z},
 };
 
 inline constexpr size_t kind_count = std::size(fault_kinds);
@@ -125,12 +140,6 @@ inline const FaultKind* find_kind(std::string_view name) {
 
 inline bool applies(const FaultKind& kind, Call call) {
   return (kind.calls & bit(call)) != 0;
-}
-
-// The fault makes a standard handle look missing (system code 6).
-inline bool means_missing_handle(const FaultKind& kind) {
-  return kind.effect == Effect::handle_null || kind.effect == Effect::handle_invalid ||
-         (kind.effect == Effect::code && kind.code == 6);
 }
 
 }  // namespace tavo::fault

@@ -1,10 +1,10 @@
 // The fault sweep: for each setup of standard handles and input, records the
 // platform calls of a clean run of fault_guess, then runs it once per
-// (call, fault kind that applies to the call) and classifies every outcome
-// (the classes are described in docs/robustness.md).
+// (call, fault kind that applies to the call) and judges every outcome
+// against the ending that the rules give its fault (the table `rules`).
 //
 //   fault_sweep full [workers] [setup]      every run (of one setup: 1, 2, ...)
-//   fault_sweep sample <runs> [workers]     about <runs> runs, spread evenly
+//   fault_sweep sample <seed> [workers]     two runs of each (call, stream, kind)
 //   fault_sweep one <setup> <call> <kind>   one run, shown in full
 //
 // Prints the outcomes by class, the bad ones in detail, and ends with
@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fault/fault_kinds.h"
@@ -72,7 +73,8 @@ struct Setup {
 
   // Filled by the clean run.
   std::vector<std::pair<Call, Role>> calls;
-  std::string screen;  // the clean run's console screen (standard output a console)
+  std::string screen;       // the clean run's console screen (standard output a console)
+  std::string report_line;  // line 1 of the clean run's report, when it refuses
 };
 
 Setup make_setup(const char* name, Input in, Output out, std::string line, bool refused,
@@ -85,6 +87,7 @@ Setup make_setup(const char* name, Input in, Output out, std::string line, bool 
               std::move(backtrace),
               std::move(line),
               refused,
+              {},
               {},
               {}};
   return setup;
@@ -144,8 +147,8 @@ enum class Class {
   bad_hang,
   bad_status,
   bad_stdout,
-  bad_silent_failure,
   bad_stderr,
+  bad_road,
   count
 };
 
@@ -158,26 +161,21 @@ struct ClassInfo {
 const ClassInfo class_info[] = {
     {"ok-echo", true, "status 0, the whole dialogue with the line echoed"},
     {"ok-input-ended", true,
-     "status 0, the input ended at the faulted read: the echo is a shorter prefix"},
-    {"ok-stdout-missing", true,
-     "status 0, one write of the dialogue missing: code 6 on standard output "
-     "(missing handle, silent by rule)"},
+     "status 0, the input ended early: the echo is a shorter prefix"},
+    {"ok-stdout-missing", true, "status 0, one write of the dialogue missing"},
     {"report", true, "status 101, well-formed report, standard output a prefix"},
-    {"report-stderr-fault", true,
-     "status 101, the fault hit standard error: the report is partly missing "
-     "(its write errors are ignored)"},
+    {"report-stderr-fault", true, "status 101, the report is partly missing or cut"},
     {"abort", true, "0xC0000409, nothing or one fixed line on standard error"},
     {"abort-after-report", true,
      "0xC0000409, a well-formed report then one fixed line (start-up failure, "
      "failure that cannot unwind, allocation failure while reporting)"},
-    {"abort-stderr-fault", true,
-     "0xC0000409, the fault hit standard error: the line is missing or cut"},
+    {"abort-stderr-fault", true, "0xC0000409, a cut report then the fixed line"},
     {"BAD-setup", false, "the harness could not start the child"},
     {"BAD-hang", false, "still running at the timeout"},
     {"BAD-status", false, "a status other than 0, 101 or 0xC0000409"},
     {"BAD-stdout", false, "standard output not a prefix of the dialogue"},
-    {"BAD-silent-failure", false, "status 0, but a write of the dialogue was lost"},
     {"BAD-stderr", false, "standard error malformed for the status"},
+    {"BAD-road", false, "an ending, but not the one that the rules give for the fault"},
 };
 static_assert(std::size(class_info) == static_cast<size_t>(Class::count));
 
@@ -292,7 +290,15 @@ struct Fault {
   const FaultKind* kind;
 };
 
-Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
+// What the outputs show, for the judgement against the rules.
+struct Seen {
+  bool out_cut = false;     // standard output with one run of bytes missing
+  std::string_view report;  // standard error's report, whole or cut
+  std::string_view last;    // the fixed line that ended an abort
+};
+
+// How the run ended, from its status and outputs alone.
+Outcome observe(const Setup& setup, const ChildResult& r, Seen& s) {
   if (!r.setup_error.empty()) return {Class::bad_setup, r.setup_error};
   if (r.timed_out) return {Class::bad_hang, "timed out"};
   const bool console_out = setup.out.kind == Output::Kind::console;
@@ -304,54 +310,46 @@ Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
   const std::string most = console_out     ? setup.screen
                            : setup.refused ? greeting
                                            : dialogue(setup.line);
-  const bool fault_on_err = fault.role == Role::err;
-  // A missing standard output swallows what is written to it (silently).
-  const bool out_missing = fault.role == Role::out && means_missing_handle(*fault.kind);
-  const bool out_shown =
-      most.starts_with(seen) || (out_missing && one_run_missing(most, seen));
+  s.out_cut = r.exit_status == 0 ? one_run_missing(whole, seen)
+                                 : !most.starts_with(seen) && one_run_missing(most, seen);
+  const bool out_shown = most.starts_with(seen) || s.out_cut;
 
   switch (r.exit_status) {
     case 0: {
       if (!r.err.empty())
         return {Class::bad_stderr, "status 0 with text on standard error"};
       if (!setup.refused && seen == whole) return {Class::ok_echo, {}};
-      if (fault.kind->ends_input && fault.role == Role::in) {
-        // The echo of what was read before the input ended: on a console
-        // screen, whose rows lose their trailing spaces, any prefix that
-        // keeps the echo's start; elsewhere the echo ends in its line feed.
-        const std::string start = greeting + echo_start;
-        if (console_out) {
-          constexpr std::string_view shown_start = "You guessed:";
-          const size_t echo_at = setup.screen.find(shown_start);
-          if (echo_at != std::string::npos && setup.screen.starts_with(seen) &&
-              seen.size() >= echo_at + shown_start.size()) {
-            return {Class::ok_input_ended, {}};
-          }
-        } else if (seen.starts_with(start) && seen.ends_with("\n") &&
-                   setup.line.starts_with(std::string_view(seen).substr(
-                       start.size(), seen.size() - start.size() - 1))) {
+      // The echo of what was read before the input ended: on a console
+      // screen, whose rows lose their trailing spaces, any prefix that
+      // keeps the echo's start; elsewhere the echo ends in its line feed.
+      const std::string start = greeting + echo_start;
+      if (console_out) {
+        constexpr std::string_view shown_start = "You guessed:";
+        const size_t echo_at = setup.screen.find(shown_start);
+        if (echo_at != std::string::npos && setup.screen.starts_with(seen) &&
+            seen.size() >= echo_at + shown_start.size()) {
           return {Class::ok_input_ended, {}};
         }
+      } else if (seen.starts_with(start) && seen.ends_with("\n") &&
+                 setup.line.starts_with(std::string_view(seen).substr(
+                     start.size(), seen.size() - start.size() - 1))) {
+        return {Class::ok_input_ended, {}};
       }
-      if (out_missing && one_run_missing(whole, seen))
-        return {Class::ok_stdout_missing, {}};
-      if (one_run_missing(whole, seen) || whole.starts_with(seen)) {
-        return {Class::bad_silent_failure, "status 0 with part of the dialogue missing"};
-      }
+      if (s.out_cut) return {Class::ok_stdout_missing, {}};
       return {Class::bad_stdout, "status 0 and standard output not the dialogue"};
     }
     case 101:
       if (!out_shown) return {Class::bad_stdout, "not a prefix of the dialogue"};
+      s.report = r.err;
       if (is_report(r.err)) return {Class::report, {}};
-      if (fault_on_err && is_damaged_report(r.err))
-        return {Class::report_stderr_fault, {}};
+      if (is_damaged_report(r.err)) return {Class::report_stderr_fault, {}};
       return {Class::bad_stderr, "status 101 without a well-formed report"};
     case status_fail_fast: {
       if (!out_shown) return {Class::bad_stdout, "not a prefix of the dialogue"};
       if (r.err.empty()) return {Class::abort_alone, {}};
       // The fixed line ends standard error; a write of the report that never
       // completed leaves it behind a cut line.
-      std::string_view last;
+      std::string_view& last = s.last;
       for (std::string_view line : abort_lines) {
         if (std::string_view(r.err).ends_with(line)) last = line;
       }
@@ -359,7 +357,7 @@ Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
         last = lines_of(r.err).back();
       }
       if (last.empty()) return {Class::bad_stderr, "0xC0000409 without its fixed line"};
-      const std::string_view before =
+      const std::string_view before = s.report =
           std::string_view(r.err).substr(0, r.err.size() - last.size());
       if (before.empty()) return {Class::abort_alone, {}};
       if (is_report(before)) return {Class::abort_after_report, {}};
@@ -367,13 +365,150 @@ Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
       if (is_allocation_line(last) && before.starts_with("thread '")) {
         return {Class::abort_after_report, {}};
       }
-      if (fault_on_err && is_damaged_report(before))
-        return {Class::abort_stderr_fault, {}};
+      if (is_damaged_report(before)) return {Class::abort_stderr_fault, {}};
       return {Class::bad_stderr, "0xC0000409 with unexpected text on standard error"};
     }
     default:
       return {Class::bad_status, "status " + hex_status(r.exit_status)};
   }
+}
+
+// ------------------------------------------------------------ the rules
+
+// What line 1 of a whole report must contain.
+enum class Named : uint8_t {
+  none,
+  clean,    // the clean run's line 1
+  os_code,  // "Os { code: N, " (debug form) for the injected N
+  os_text,  // "(os error N)" (display form) for the injected N
+  text,     // the rule's text
+};
+
+constexpr unsigned ok(Class c) { return 1u << static_cast<unsigned>(c); }
+constexpr unsigned echo = ok(Class::ok_echo), ended = ok(Class::ok_input_ended),
+                   missing = ok(Class::ok_stdout_missing), report = ok(Class::report),
+                   cut = ok(Class::report_stderr_fault), aborted = ok(Class::abort_alone),
+                   aborted_after =
+                       ok(Class::abort_after_report) | ok(Class::abort_stderr_fault);
+// Resolved by setup: the clean run's ending; and on a stream that is a
+// console, what the system makes of it as a file (any ending but an abort).
+constexpr unsigned clean = 1u << 30, as_file = 1u << 31;
+
+constexpr unsigned in = 1u << static_cast<unsigned>(Role::in),
+                   out = 1u << static_cast<unsigned>(Role::out),
+                   err = 1u << static_cast<unsigned>(Role::err), any = 15;
+constexpr Call any_call = Call::count;
+
+constexpr std::string_view not_synchronous = "fatal runtime error: I/O error: operation";
+constexpr std::string_view start_up_bug = "fatal runtime error: initialization";
+constexpr std::string_view no_memory = "memory allocation of ";
+
+struct Rule {
+  Call call;              // any_call: every call
+  unsigned streams;       // the streams the call worked on (a bit per Role)
+  Group group;            // Group::any: every kind
+  unsigned endings;       // the endings that the rules allow
+  Named named;            // what line 1 of a whole report names
+  std::string_view text;  // for Named::text
+  std::string_view last;  // how the fixed line of an abort begins
+};
+
+// The ending of every fault, from the rules of the streams and of start-up.
+// The first row that matches the call, its stream and the kind's group
+// decides. A call that no row names is one the program can do without
+// (lookups, the stack trace's services): the run ends as the clean run, a
+// report with the same line 1, though a trace may lose frames.
+// clang-format off
+const Rule rules[] = {
+  // A failed console test makes the handle a file to the program.
+  {Call::get_console_mode, any, Group::any, clean | as_file, Named::clean, {}, {}},
+  // Standard input: code 6 anywhere, the pipe gone on the file read, a read
+  // of nothing and Ctrl+Z end the input; other codes fail the line.
+  {Call::wide_char_to_multi_byte, in, Group::any, report, Named::text, "surrogate", {}},
+  {any_call, in, Group::missing, ended, Named::none, {}, {}},
+  {Call::nt_read_file, in, Group::pipe_gone, ended, Named::none, {}, {}},
+  {any_call, in, Group::zero, ended, Named::none, {}, {}},
+  {any_call, in, Group::ctrl_z, ended, Named::none, {}, {}},
+  {any_call, in, Group::pipe_gone, report, Named::os_code, {}, {}},
+  {any_call, in, Group::code, report, Named::os_code, {}, {}},
+  {any_call, in, Group::surrogate, report, Named::text, "surrogate", {}},
+  // Standard output: code 6 drops that write; other codes fail the print.
+  {Call::multi_byte_to_wide_char, out, Group::code, report, Named::text,
+   "Unexpected error in MultiByteToWideChar", {}},
+  {any_call, out, Group::missing, clean | missing, Named::clean, {}, {}},
+  {any_call, out, Group::pipe_gone, report, Named::os_text, {}, {}},
+  {any_call, out, Group::code, report, Named::os_text, {}, {}},
+  {any_call, out, Group::zero, report, Named::text, "failed to write", {}},
+  // A transfer that never completes ends the process after a fixed line.
+  {any_call, in | out, Group::stuck, aborted, Named::none, {}, not_synchronous},
+  {any_call, err, Group::stuck, aborted | aborted_after, Named::clean, {},
+   not_synchronous},
+  // A short transfer or conversion: the rest follows.
+  {any_call, in | out | err, Group::part, clean, Named::clean, {}, {}},
+  // Standard error: the report's own write errors are ignored.
+  {any_call, err, Group::any, report | cut, Named::clean, {}, {}},
+  // Start-up failures are reported, then end the process.
+  {Call::add_vectored_exception_handler, any, Group::any, aborted_after, Named::text,
+   "failed to install exception handler", start_up_bug},
+  {Call::set_thread_stack_guarantee, any, Group::any, aborted_after, Named::text,
+   "failed to reserve stack space", start_up_bug},
+  // A memory request that fails ends the process, cutting a report short.
+  {Call::heap_alloc, any, Group::any, aborted | aborted_after, Named::none, {},
+   no_memory},
+  {any_call, any, Group::any, clean, Named::clean, {}, {}},
+};
+// clang-format on
+
+const Rule& rule_for(const Fault& fault) {
+  for (const Rule& rule : rules) {
+    if ((rule.call == any_call || rule.call == fault.call) &&
+        (rule.streams & (1u << static_cast<unsigned>(fault.role))) != 0 &&
+        (rule.group == Group::any || rule.group == fault.kind->group)) {
+      return rule;
+    }
+  }
+  return rules[std::size(rules) - 1];
+}
+
+// The run's ending, judged against the one that the rules give its fault.
+Outcome classify(const Setup& setup, const Fault& fault, const ChildResult& r) {
+  Seen s;
+  Outcome seen = observe(setup, r, s);
+  if (!class_info[static_cast<size_t>(seen.cls)].good) return seen;
+  const Rule& rule = rule_for(fault);
+  const bool console =
+      (fault.role == Role::in && setup.in.kind == Input::Kind::console) ||
+      (fault.role == Role::out && setup.out.kind == Output::Kind::console);
+  const bool as_a_file = (rule.endings & as_file) != 0 && console;
+  unsigned allowed = rule.endings | (as_a_file ? echo | ended | missing | report : 0);
+  if ((rule.endings & clean) != 0) allowed |= setup.refused ? report : echo;
+  // Without a line, the echo is what the end of the input gives.
+  if (setup.line.empty() && (allowed & (echo | ended)) != 0) allowed |= echo | ended;
+  // A shorter echo and a dialogue without its last write can look the same.
+  if (seen.cls == Class::ok_input_ended && s.out_cut && (allowed & ended) == 0)
+    seen.cls = Class::ok_stdout_missing;
+  const std::string code = std::to_string(fault.kind->code);
+  const std::string_view line1 = s.report.substr(0, s.report.find('\n') + 1);
+  const bool named =
+      seen.cls != Class::report && seen.cls != Class::abort_after_report ? true
+      : as_a_file                                                        ? true
+      : rule.named == Named::clean ? !setup.refused || line1 == setup.report_line
+      : rule.named == Named::os_code
+          ? line1.find("Os { code: " + code + ", ") != std::string_view::npos
+      : rule.named == Named::os_text
+          ? line1.find("(os error " + code + ")") != std::string_view::npos
+          : line1.find(rule.text) != std::string_view::npos;
+  std::string wrong;
+  if ((allowed & ok(seen.cls)) == 0)
+    wrong = "ended as " + std::string(class_info[static_cast<size_t>(seen.cls)].name);
+  else if (r.exit_status != 0 && s.out_cut && (allowed & missing) == 0 && !as_a_file)
+    wrong = "a write of standard output missing";
+  else if (!named)
+    wrong = "line 1 does not name what the fault gives";
+  else if (!s.last.starts_with(rule.last))
+    wrong = "another fixed line";
+  if (wrong.empty()) return seen;
+  return {Class::bad_road, wrong + " (rule " + std::to_string(&rule - rules) + ")"};
 }
 
 // ------------------------------------------------------------ runs
@@ -394,6 +529,7 @@ bool record(Setup& setup, size_t index) {
   launch.env_changes.back().second = wide_path;
   const ChildResult r = tavo::harness::run_child(launch);
   setup.screen = narrow_screen(r.screen);
+  setup.report_line = r.err.substr(0, r.err.find('\n') + 1);
   std::ifstream log{std::filesystem::path(path)};
   std::string line;
   std::map<std::string, Call, std::less<>> by_name;
@@ -462,7 +598,7 @@ std::string describe(const Setup& setup, const Run& run, const ChildResult& r) {
   return text;
 }
 
-int sweep(bool full, size_t sample_runs, unsigned workers, size_t only_setup) {
+int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup) {
   const auto start = std::chrono::steady_clock::now();
   std::vector<Setup> setups = make_setups();
   bool clean_ok = true;
@@ -485,11 +621,25 @@ int sweep(bool full, size_t sample_runs, unsigned workers, size_t only_setup) {
     }
   }
   const size_t all_runs = runs.size();
-  if (!full && sample_runs > 0 && sample_runs < runs.size()) {
-    // Every k-th run, so that every setup and every stretch of calls is met.
-    const size_t stride = (runs.size() + sample_runs - 1) / sample_runs;
+  // The runs of one (call, stream, kind) are a family. The sample takes two
+  // members of each, half the family apart, from a place that the seed
+  // moves: every family runs every time, and other seeds reach other members.
+  std::map<std::tuple<Call, Role, const FaultKind*>, std::vector<size_t>> families;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const auto& [call, role] = setups[runs[i].setup].calls[runs[i].number - 1];
+    families[{call, role, runs[i].kind}].push_back(i);
+  }
+  if (!full) {
+    uint64_t offset = 14695981039346656037u;  // FNV-1a of the seed
+    for (char c : seed)
+      offset = (offset ^ static_cast<unsigned char>(c)) * 1099511628211u;
     std::vector<Run> picked;
-    for (size_t i = 0; i < runs.size(); i += stride) picked.push_back(runs[i]);
+    for (const auto& [family, members] : families) {
+      const size_t first = (offset + picked.size()) % members.size();
+      picked.push_back(runs[members[first]]);
+      if (members.size() > 1)
+        picked.push_back(runs[members[(first + members.size() / 2) % members.size()]]);
+    }
     runs = std::move(picked);
   }
 
@@ -572,8 +722,8 @@ int sweep(bool full, size_t sample_runs, unsigned workers, size_t only_setup) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%zu of %zu runs made, %zu calls recorded, %.0f s\n", runs.size(), all_runs,
-              calls_total, seconds);
+  std::printf("%zu of %zu runs made, %zu families, %zu calls recorded, %.0f s\n",
+              runs.size(), all_runs, families.size(), calls_total, seconds);
   std::printf("fault sweep: %zu runs, %zu calls, %zu kinds, %zu bad\n", runs.size(),
               calls_faultable, kinds_used.size(), bad);
   return bad == 0 ? 0 : 1;
@@ -605,12 +755,12 @@ int one(size_t setup_index, uint32_t number, const char* kind_name) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "full") {
-    return sweep(true, 0, argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 2,
+    return sweep(true, {}, argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 2,
                  argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0);
   }
   if (mode == "sample" && argc > 2) {
-    return sweep(false, std::strtoul(argv[2], nullptr, 10),
-                 argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 2, 0);
+    return sweep(false, argv[2], argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 2,
+                 0);
   }
   if (mode == "one" && argc > 4) {
     return one(std::strtoul(argv[2], nullptr, 10),
@@ -618,7 +768,7 @@ int main(int argc, char** argv) {
   }
   std::fputs(
       "usage: fault_sweep full [workers] [setup number]\n"
-      "       fault_sweep sample <runs> [workers]\n"
+      "       fault_sweep sample <seed> [workers]\n"
       "       fault_sweep one <setup> <call> <kind>\n",
       stderr);
   return 2;

@@ -274,12 +274,18 @@ struct ConsoleSession::State {
       return fail(last_error_text("starting tavo_console_host.exe"));
     }
     FreeConsole();
-    // The console appears only once the host runs; keep trying.
-    for (int i = 0; i < 500 && !attached; ++i) {
-      attached = AttachConsole(host.dwProcessId) != FALSE;
-      if (!attached) Sleep(10);
+    // The console appears only once the host runs, which on a loaded machine
+    // can take long: keep trying for as long as the child may run.
+    const auto begin = std::chrono::steady_clock::now();
+    DWORD code = 0;
+    while (!(attached = AttachConsole(host.dwProcessId) != FALSE) &&
+           (code = GetLastError(), std::chrono::steady_clock::now() < begin + timeout()))
+      Sleep(10);
+    if (!attached) {
+      return fail("attaching to the console host: AttachConsole failed with code " +
+                  std::to_string(code) + " for " + std::to_string(timeout().count()) +
+                  " ms");
     }
-    if (!attached) return fail(last_error_text("AttachConsole"));
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
     conin.reset(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0,
@@ -380,11 +386,15 @@ struct ConsoleSession::State {
     return fail("unknown output kind");
   }
 
+  std::chrono::milliseconds timeout() const {
+    return std::chrono::milliseconds(launch.timeout_ms);
+  }
+
   bool start() {
-    deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(launch.timeout_ms);
     bool console = uses_console(launch);
     if (console && !make_console()) return false;
+    // The child's own time starts once its console is there.
+    deadline = std::chrono::steady_clock::now() + timeout();
 
     std::vector<OwnedHandle> close_after;  // child-side ends the harness must drop
     HANDLE in = nullptr, out = nullptr, err = nullptr;

@@ -41,6 +41,7 @@ struct ScriptedPlatform : testing::FakePlatform {
   bool console_write_fails = false;
   size_t failing_console_write = 0;  // the number of the one call that fails
   std::vector<int> conversion_capacities;
+  int conversion_limit = 4096;  // most units a conversion reports
 
   // File.
   std::string file;
@@ -74,7 +75,8 @@ struct ScriptedPlatform : testing::FakePlatform {
     EXPECT_EQ(cp, 65001u);
     EXPECT_EQ(flags, 8u);
     conversion_capacities.push_back(capacity);
-    return FakePlatform::multi_byte_to_wide_char(cp, flags, b, n, u, capacity);
+    return std::min(conversion_limit,
+                    FakePlatform::multi_byte_to_wide_char(cp, flags, b, n, u, capacity));
   }
   bool write_console_w(Handle h, const char16_t* units, uint32_t count,
                        uint32_t* written) override {
@@ -265,11 +267,15 @@ TEST_F(StdHandlesTest, PartialConsoleWriteReportsTheBytesOfTheUnitsTaken) {
   const struct {
     uint32_t units;
     size_t bytes;
-  } cases[] = {{0, 0}, {1, 2}, {2, 5}, {3, 6}};
+    // Units that the conversion reports; in the last row fewer than the text
+    // needs, and only those units were shown.
+    int converted = 3;
+  } cases[] = {{0, 0}, {1, 2}, {2, 5}, {3, 6}, {3, 5, 2}};
   for (const auto& c : cases) {
     ScriptedPlatform console;
     console.console = true;
     console.console_accepts = {c.units};
+    console.conversion_limit = c.converted;
     testing::ScopedPlatform inner(console);
     IoResult<size_t> result = write_console_chunk(fake_handle, text);
     ASSERT_TRUE(result.ok());

@@ -13,6 +13,8 @@
 //   mixed            prints lines, held text and a large text, then returns
 //   exit-first       runs the exit step before any print, prints text
 //                    without a line feed, then aborts
+//   split-at-exit    prints the first byte of a two-byte character (held by
+//                    a console), runs the exit step, then prints "x"
 //   other-holds      another thread stays inside a print while the main
 //                    routine returns
 //   threads          8 threads print 2000 multi-piece lines each
@@ -124,6 +126,12 @@ void exit_first() {
   tavo::abort_process();
 }
 
+void split_at_exit() {
+  print_to_stdout("\xC3");
+  tavo::exit_flush();
+  print_to_stdout("x");
+}
+
 void other_holds() {
   print_to_stdout("held by main ");
   never_released.lock_exclusive();
@@ -173,6 +181,7 @@ const Scenario scenarios[] = {
     {"zero-flush", zero_flush, &stdout_takes_nothing},
     {"mixed", mixed, nullptr},
     {"exit-first", exit_first, nullptr},
+    {"split-at-exit", split_at_exit, nullptr},
     {"other-holds", other_holds, nullptr},
     {"threads", threads, nullptr},
     {"no-memory", print, &no_1024_bytes},
