@@ -77,7 +77,9 @@ std::unique_ptr<char16_t[]> search_path(Platform& os, const char16_t* image,
     const uint32_t units =
         sizes[i] > 0 ? os.get_environment_variable_w(variables[i], at, sizes[i]) : 0;
     if (units > 0 && units < sizes[i]) {
-      at = put(at, {at, units});
+      // The value is already in place: only its separator is added.
+      at += units;
+      *at++ = u';';
     }
   }
   at[-1] = u'\0';
