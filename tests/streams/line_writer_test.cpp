@@ -262,6 +262,17 @@ TEST(LineWriter, EachTextOfAMessageIsOneLineBufferedWrite) {
   EXPECT_EQ(f.lower.calls, (std::vector<Call>{"ab\n"}));
 }
 
+TEST(LineWriter, AMessageEndsWithTheFirstErrorAndTheNextStartsAfresh) {
+  Fixture f;
+  f.lower.script = {{Step::fail_os, 112}};
+  IoResult<void> failed = f.writer.finish_message(write_args(f.writer, "x\n", "y\n"));
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"x\n"}));
+  ASSERT_TRUE(f.writer.finish_message(write_args(f.writer, "z\n")).ok());
+  EXPECT_EQ(f.lower.calls, (std::vector<Call>{"x\n", "z\n"}));
+}
+
 // The overflow of the nesting count is reached through standard output's
 // lock (stdout_test, NestingPastTheLockCountIsFatal).
 TEST(ReentrantLock, NestsOnTheOwningThreadAndFreesAtTheLastUnlock) {
