@@ -20,11 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
+#include "support/test_thread.h"
 
 // PROCESS_MEMORY_COUNTERS and its kernel32 function (declared by psapi.h,
 // which the one Windows header of this project does not include).
@@ -72,7 +72,7 @@ HANDLE open_nul() {
 // Starts `program` with the given standard handles and waits for its end,
 // sampling its working set meanwhile (Wine answers for live processes only).
 Sample run(const std::wstring& program, HANDLE in, HANDLE out, HANDLE err,
-           bool sample_memory, std::thread* feeder) {
+           bool sample_memory, tavo::testing::TestThread* feeder) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -111,18 +111,18 @@ Sample run(const std::wstring& program, HANDLE in, HANDLE out, HANDLE err,
   sample.ok = status == 0;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  if (feeder != nullptr && feeder->joinable()) feeder->join();
+  if (feeder != nullptr) feeder->join();
   return sample;
 }
 
 // A pipe whose reading end is inheritable and whose writing end gets `data`
 // from a thread (or at once, when it fits the pipe), then closes.
-HANDLE fed_pipe(const std::string& data, std::thread& feeder) {
+HANDLE fed_pipe(const std::string& data, tavo::testing::TestThread& feeder) {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   CreatePipe(&read_end, &write_end, nullptr, 1 << 20);
   inheritable(read_end);
-  feeder = std::thread([write_end, &data] {
+  feeder = tavo::testing::TestThread([write_end, &data] {
     size_t offset = 0;
     while (offset < data.size()) {
       const DWORD chunk =
@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
           sample.calls = std::strtoull(r.err.c_str() + at + 16, nullptr, 10);
         }
       } else {
-        std::thread feeder;
+        tavo::testing::TestThread feeder;
         HANDLE in = fed_pipe(input, feeder);
         HANDLE out = nul;
         if (mode == "line") {
@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
         CloseHandle(in);
         // A program that could not be started leaves the writer to a pipe
         // without a reader, which the close above ends.
-        if (feeder.joinable()) feeder.join();
+        feeder.join();
         if (mode == "line") {
           LARGE_INTEGER written{};
           GetFileSizeEx(out, &written);

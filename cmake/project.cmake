@@ -10,26 +10,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(tavo_warnings INTERFACE $<$<COMPILE_LANGUAGE:CXX>:-Wno-restrict>)
 endif()
 
-# The posix-model libstdc++ (the one GoogleTest and std::thread need) pulls
-# in winpthreads, which calls _setjmp; the UCRT exports it only as
-# __intrinsic_setjmp. Every program links a one-line alias object, and
-# winpthreads itself (GCC's driver adds it; clang's does not).
-if(WIN32)
-  set(TAVO_SETJMP_ALIAS ${PROJECT_BINARY_DIR}/tavo_setjmp_alias.obj)
-  set(_target_flag)
-  if(CMAKE_C_COMPILER_TARGET)
-    set(_target_flag --target=${CMAKE_C_COMPILER_TARGET})
-  endif()
-  execute_process(
-    COMMAND ${CMAKE_C_COMPILER} ${_target_flag} -c ${PROJECT_SOURCE_DIR}/cmake/setjmp_alias.c
-            -o ${TAVO_SETJMP_ALIAS}
-    RESULT_VARIABLE _alias_result)
-  if(NOT _alias_result EQUAL 0)
-    message(FATAL_ERROR "could not compile cmake/setjmp_alias.c")
-  endif()
-  foreach(lang C CXX)
-    string(APPEND CMAKE_${lang}_STANDARD_LIBRARIES " ${TAVO_SETJMP_ALIAS} -lpthread")
-  endforeach()
+# A build tree configured for the posix thread model keeps that model's
+# folders in its cached flags, which a changed toolchain file does not
+# replace; its programs would not link.
+if(WIN32 AND "${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}" MATCHES "/12-posix")
+  message(FATAL_ERROR "${CMAKE_BINARY_DIR} was configured for the posix thread model: "
+                      "remove it and configure again")
 endif()
 
 # Writes a CodeView PDB beside the executable where the toolchain makes them.

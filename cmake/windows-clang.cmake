@@ -1,11 +1,14 @@
 # Cross-build for x86_64 Windows (UCRT) with clang and lld on Debian's MinGW-w64.
 # clang does not find Debian's MinGW GCC installation by itself, so the
-# libstdc++ and MinGW include and library paths are given explicitly.
+# libstdc++ and MinGW include and library paths are given explicitly. The
+# win32 thread model's libraries: the program's locks are the system's own,
+# and those of the posix model would link a thread library that nothing here
+# calls (see docs/windows.md).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(TAVO_TRIPLE x86_64-w64-mingw32)
-set(TAVO_MINGW_GCC_DIR /usr/lib/gcc/${TAVO_TRIPLE}/12-posix)
+set(TAVO_MINGW_GCC_DIR /usr/lib/gcc/${TAVO_TRIPLE}/12-win32)
 
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)

@@ -1,12 +1,12 @@
-# Cross-build for x86_64 Windows (UCRT) with Debian's MinGW-w64 GCC (posix
-# thread model). GCC links msvcrt by default; a copy of its specs with msvcrt
-# replaced by ucrt makes it link the UCRT instead.
+# Cross-build for x86_64 Windows (UCRT) with Debian's MinGW-w64 GCC, win32
+# thread model like the clang build. GCC links msvcrt by default; a copy of
+# its specs with msvcrt replaced by ucrt makes it link the UCRT instead.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(TAVO_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TAVO_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TAVO_TRIPLE}-g++-posix)
+set(CMAKE_C_COMPILER ${TAVO_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${TAVO_TRIPLE}-g++-win32)
 set(CMAKE_RC_COMPILER ${TAVO_TRIPLE}-windres)
 
 set(TAVO_UCRT_SPECS ${CMAKE_BINARY_DIR}/ucrt.specs)

@@ -17,19 +17,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "fault/fault_kinds.h"
 #include "harness/process_harness.h"
+#include "platform/sync.h"
 #include "platform/windows_api.h"
 #include "support/guess_launch.h"
 #include "support/lines.h"
+#include "support/test_thread.h"
 #include "support/trace_text.h"
 
 namespace {
@@ -645,7 +645,7 @@ int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup)
 
   std::vector<Outcome> outcomes(runs.size());
   std::atomic<size_t> next{0};
-  std::mutex print;
+  tavo::sys::SrwLock print;
   std::vector<std::string> bad_details;
   auto work = [&] {
     for (size_t i = next++; i < runs.size(); i = next++) {
@@ -655,14 +655,14 @@ int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup)
       const auto& [call, role] = setup.calls[run.number - 1];
       outcomes[i] = classify(setup, Fault{call, role, run.kind}, r);
       if (!class_info[static_cast<size_t>(outcomes[i].cls)].good) {
-        std::lock_guard<std::mutex> lock(print);
+        tavo::sys::ExclusiveGuard lock(print);
         bad_details.push_back(outcomes[i].why + ": " + describe(setup, run, r));
       }
     }
   };
-  std::vector<std::thread> threads;
+  std::vector<tavo::testing::TestThread> threads;
   for (unsigned w = 0; w < std::max(1u, workers); ++w) threads.emplace_back(work);
-  for (std::thread& t : threads) t.join();
+  for (tavo::testing::TestThread& t : threads) t.join();
 
   // The table: classes by setup.
   std::set<std::string_view> kinds_used;

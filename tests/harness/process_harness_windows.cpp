@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <ostream>
-#include <thread>
 
 #include "harness/start_process_windows.h"
+#include "platform/sync.h"
 #include "platform/windows_api.h"
+#include "support/test_thread.h"
 #include "support/where_tests_run.h"
 
 namespace tavo::harness {
@@ -17,10 +17,10 @@ namespace {
 // Handles are made inheritable only while one child is being created, so
 // that a child never inherits the pipe ends meant for another one (a pipe
 // whose writer leaks into a second child would never report its end).
-std::mutex spawn_mutex;
+sys::SrwLock spawn_lock;
 // The harness attaches to the console of the child it drives; a process can
 // be attached to one console only.
-std::mutex console_mutex;
+sys::SrwLock console_lock;
 
 class OwnedHandle {
  public:
@@ -241,7 +241,7 @@ struct ConsoleSession::State {
   bool started = false;
   std::chrono::steady_clock::time_point deadline;
 
-  std::unique_lock<std::mutex> console_lock;
+  bool holds_console = false;
   bool attached = false;
   PROCESS_INFORMATION host{};  // the process that owns the console
   OwnedHandle conin, conout;
@@ -250,7 +250,7 @@ struct ConsoleSession::State {
   OwnedHandle stdin_writer;  // kept for an open pipe until the end
   OwnedHandle out_file, err_file;
   OwnedHandle out_reader, err_reader;
-  std::thread feeder, out_thread, err_thread;
+  testing::TestThread feeder, out_thread, err_thread;
   std::string out_bytes, err_bytes;
   bool finished = false;
 
@@ -264,7 +264,8 @@ struct ConsoleSession::State {
   // Makes the console that the child will share with the harness: a small
   // program started without a window owns it, the harness attaches to it.
   bool make_console() {
-    console_lock = std::unique_lock<std::mutex>(console_mutex);
+    console_lock.lock_exclusive();
+    holds_console = true;
     std::wstring host_path = sibling_program(L"tavo_console_host.exe");
     std::wstring line = L"\"" + host_path + L"\"";
     STARTUPINFOW si{};
@@ -429,7 +430,7 @@ struct ConsoleSession::State {
     // are then exactly the ones given, NULL included.
     DWORD flags = CREATE_UNICODE_ENVIRONMENT | (console ? 0 : DETACHED_PROCESS);
     {
-      std::lock_guard<std::mutex> lock(spawn_mutex);
+      sys::ExclusiveGuard lock(spawn_lock);
       std::vector<HANDLE> inherited;
       for (HANDLE h : {in, out, err}) {
         if (h != nullptr && h != INVALID_HANDLE_VALUE &&
@@ -452,16 +453,18 @@ struct ConsoleSession::State {
 
     if (stdin_writer) {
       bool close_when_done = launch.in.kind == Input::Kind::bytes;
-      feeder = std::thread([this, close_when_done] {
+      feeder = testing::TestThread([this, close_when_done] {
         write_all(stdin_writer.get(), launch.in.data);
         if (close_when_done) stdin_writer.reset();
       });
     }
     if (out_reader) {
-      out_thread = std::thread([this] { out_bytes = read_all(out_reader.get()); });
+      out_thread =
+          testing::TestThread([this] { out_bytes = read_all(out_reader.get()); });
     }
     if (err_reader) {
-      err_thread = std::thread([this] { err_bytes = read_all(err_reader.get()); });
+      err_thread =
+          testing::TestThread([this] { err_bytes = read_all(err_reader.get()); });
     }
     return true;
   }
@@ -481,10 +484,10 @@ struct ConsoleSession::State {
       DWORD status = 0;
       GetExitCodeProcess(child.hProcess, &status);
       result.exit_status = status;
-      if (feeder.joinable()) feeder.join();
+      feeder.join();
       stdin_writer.reset();
-      if (out_thread.joinable()) out_thread.join();
-      if (err_thread.joinable()) err_thread.join();
+      out_thread.join();
+      err_thread.join();
       result.out = out_file ? read_file_from_start(out_file.get()) : std::move(out_bytes);
       result.err = err_file ? read_file_from_start(err_file.get()) : std::move(err_bytes);
       if (conout) result.screen = read_screen(conout.get());
@@ -500,7 +503,10 @@ struct ConsoleSession::State {
       CloseHandle(host.hThread);
       CloseHandle(host.hProcess);
     }
-    if (console_lock.owns_lock()) console_lock.unlock();
+    if (holds_console) {
+      console_lock.unlock_exclusive();
+      holds_console = false;
+    }
   }
 };
 

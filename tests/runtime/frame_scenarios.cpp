@@ -8,7 +8,6 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "platform/windows_api.h"
 #include "runtime/fatal.h"
@@ -19,6 +18,7 @@
 #include "runtime/thread_record.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"
+#include "support/test_thread.h"
 
 namespace frame_scenario {
 
@@ -103,7 +103,7 @@ void odd_texts() {
 
 // A failure on a second thread, caught there, then one on the main thread.
 void two_failures() {
-  std::thread worker([] {
+  tavo::testing::TestThread worker([] {
     try {
       tavo::raise_fatal("first failure", here);
     } catch (tavo::detail::FatalUnwind&) {
@@ -146,7 +146,7 @@ thread_local RaisesAtThreadEnd at_thread_end;
 
 void thread_local_destructor() {
   hold_pending_output();
-  std::thread([] { at_thread_end.armed = true; }).join();
+  tavo::testing::TestThread([] { at_thread_end.armed = true; }).join();
 }
 
 void non_unwinding() {
@@ -202,7 +202,7 @@ void overflow_main() {
 }
 
 void overflow_thread() {
-  std::thread worker([] {
+  tavo::testing::TestThread worker([] {
     // Room for the handler on this thread too.
     uint32_t guarantee = 20480;
     (void)tavo::sys::platform().set_thread_stack_guarantee(&guarantee);
@@ -233,7 +233,7 @@ thread_local OverflowsAtThreadEnd overflows_at_end;
 
 void overflow_without_record() {
   hold_pending_output();
-  std::thread([] {
+  tavo::testing::TestThread([] {
     overflows_at_end.arm();
     (void)tavo::current_thread_record();
   }).join();

@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "runtime/allocation.h"
 #include "runtime/testing.h"
 #include "runtime/thread_record.h"
 #include "support/fake_platform.h"
+#include "support/test_thread.h"
 
 namespace tavo {
 namespace {
@@ -142,7 +142,7 @@ TEST(TraceStyle, ReadOncePerProcess) {
 }
 
 TEST(ThreadRecord, NamelessOnDemandAndNamedOnRequest) {
-  std::thread([] {
+  testing::TestThread([] {
     bool available = false;
     EXPECT_EQ(existing_thread_record(available), nullptr);
     EXPECT_TRUE(available);
@@ -157,13 +157,13 @@ TEST(ThreadRecord, NamelessOnDemandAndNamedOnRequest) {
   }).join();
 
   static ThreadRecord shared("shared");
-  std::thread([] {
+  testing::TestThread([] {
     set_current_thread_record(shared);
     EXPECT_EQ(current_thread_record(), &shared);
     EXPECT_EQ(*shared.name(), "shared");
   }).join();
   // Another thread's record is not this one's.
-  std::thread([] { EXPECT_NE(current_thread_record(), &shared); }).join();
+  testing::TestThread([] { EXPECT_NE(current_thread_record(), &shared); }).join();
 }
 
 TEST(Allocation, CounterCountsHeapBlocks) {

@@ -14,15 +14,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "errors/io_error.h"
 #include "streams/stdin.h"
 #include "support/fake_platform.h"
 #include "support/hex.h"
+#include "support/test_thread.h"
 
 namespace {
 
@@ -66,7 +65,7 @@ int read_in_threads(size_t expected) {
   constexpr int thread_count = 4;
   std::vector<std::vector<std::string>> lines(thread_count);
   std::vector<std::string> errors(thread_count);
-  std::vector<std::thread> threads;
+  std::vector<tavo::testing::TestThread> threads;
   for (int t = 0; t < thread_count; ++t) {
     threads.emplace_back([t, &lines, &errors] {
       for (;;) {
@@ -83,7 +82,7 @@ int read_in_threads(size_t expected) {
         }
         lines[t].push_back(std::move(line));
         // Give the other threads a chance to take the lock between lines.
-        if (lines[t].size() % 64 == 0) std::this_thread::yield();
+        if (lines[t].size() % 64 == 0) tavo::testing::yield_to_other_threads();
       }
     });
   }

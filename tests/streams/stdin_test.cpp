@@ -9,10 +9,10 @@
 #include <cstring>
 #include <deque>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/fake_platform.h"
+#include "support/test_thread.h"
 
 namespace tavo {
 namespace {
@@ -360,7 +360,7 @@ TEST_F(ConsoleTest, FullReadOfThreeByteCharactersFillsTheBufferExactly) {
 
 TEST(StandardInputObject, OneObjectForEveryThread) {
   std::atomic<StandardInput*> seen[4] = {};
-  std::vector<std::thread> threads;
+  std::vector<testing::TestThread> threads;
   for (auto& slot : seen) {
     threads.emplace_back([&slot] { slot = &standard_input(); });
   }

@@ -23,7 +23,6 @@
 #include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -32,6 +31,7 @@
 #include "streams/abort.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"
+#include "support/test_thread.h"
 
 namespace {
 
@@ -136,7 +136,7 @@ void other_holds() {
   print_to_stdout("held by main ");
   never_released.lock_exclusive();
   std::atomic<bool> inside{false};
-  std::thread holder([&inside] {
+  tavo::testing::TestThread holder([&inside] {
     struct Mark {
       std::atomic<bool>* inside;
       bool write_to(tavo::Formatter& out) const {
@@ -148,12 +148,12 @@ void other_holds() {
   });
   holder.detach();
   while (!inside.load()) {
-    std::this_thread::yield();
+    tavo::testing::yield_to_other_threads();
   }
 }
 
 void threads() {
-  std::vector<std::thread> workers;
+  std::vector<tavo::testing::TestThread> workers;
   for (int t = 0; t < 8; ++t) {
     workers.emplace_back([t] {
       for (int m = 0; m < 2000; ++m) {
@@ -161,7 +161,7 @@ void threads() {
       }
     });
   }
-  for (std::thread& worker : workers) {
+  for (tavo::testing::TestThread& worker : workers) {
     worker.join();
   }
 }

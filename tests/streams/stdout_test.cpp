@@ -8,17 +8,17 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/sync.h"
 #include "runtime/allocation.h"
 #include "runtime/fatal_unwind.h"
 #include "streams/testing.h"
 #include "support/fake_platform.h"
 #include "support/string_formatter.h"
+#include "support/test_thread.h"
 
 namespace tavo {
 namespace {
@@ -79,7 +79,7 @@ class RecordingStdout final : public FakePlatform {
     if (handle != fake_stdout) {
       return FakePlatform::nt_write_file(handle, block, bytes, length);
     }
-    std::lock_guard<std::mutex> guard(mutex);
+    sys::ExclusiveGuard guard(mutex);
     WriteStep step;
     if (!script.empty()) {
       step = script.front();
@@ -102,11 +102,11 @@ class RecordingStdout final : public FakePlatform {
   }
 
   std::vector<std::string> taken_writes() {
-    std::lock_guard<std::mutex> guard(mutex);
+    sys::ExclusiveGuard guard(mutex);
     return writes;
   }
 
-  std::mutex mutex;
+  sys::SrwLock mutex;
   std::vector<std::string> writes;  // bytes offered, one entry per call
   std::string err;                  // what reached standard error
   std::deque<WriteStep> script;
@@ -195,7 +195,7 @@ TEST_F(StdoutTest, PrintFromInsideAnArgumentNestsAtThatPoint) {
 TEST_F(StdoutTest, ConcurrentMessagesArriveWholeAndInOrder) {
   static constexpr int threads = 8;
   static constexpr int messages = 10000;
-  std::vector<std::thread> workers;
+  std::vector<testing::TestThread> workers;
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([t] {
       for (int m = 0; m < messages; ++m) {
@@ -203,7 +203,7 @@ TEST_F(StdoutTest, ConcurrentMessagesArriveWholeAndInOrder) {
       }
     });
   }
-  for (std::thread& worker : workers) {
+  for (testing::TestThread& worker : workers) {
     worker.join();
   }
   const Writes writes = fake.taken_writes();
@@ -330,17 +330,17 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
   ASSERT_TRUE(write(stream, "held by main ").ok());
   std::atomic<bool> inside{false};
   std::atomic<bool> release{false};
-  std::thread holder([&] {
+  testing::TestThread holder([&] {
     auto wait_inside = [&] {
       inside.store(true);
       while (!release.load()) {
-        std::this_thread::yield();
+        testing::yield_to_other_threads();
       }
     };
     EXPECT_TRUE(write(stream, "holder ", around(wait_inside, "done\n")).ok());
   });
   while (!inside.load()) {
-    std::this_thread::yield();
+    testing::yield_to_other_threads();
   }
   stream.exit_flush();  // must return without waiting
   EXPECT_EQ(fake.taken_writes(), Writes{});
@@ -407,7 +407,7 @@ TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
                std::runtime_error);
   // Another thread's exit step gives up on a lock that is held; this one
   // finds it free and makes the stream unbuffered.
-  std::thread([&] { stream.exit_flush(); }).join();
+  testing::TestThread([&] { stream.exit_flush(); }).join();
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
 
