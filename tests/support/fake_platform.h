@@ -14,9 +14,9 @@ namespace tavo::testing {
 
 class FakePlatform : public sys::Platform {
  public:
-  // Each call as the real platform makes it. fail_fast is not marked
-  // [[noreturn]] here, as its body is the same `return` as every other's; the
-  // real one never comes back.
+  // Each call as the real platform makes it. The call that never returns is
+  // not marked [[noreturn]] here, as its body is the same `return` as every
+  // other's; the real one does not come back.
 #define TAVO_FORWARD_TO_REAL(result, name, parameters, arguments, fails) \
   result name parameters override { return real().name arguments; }
   TAVO_PLATFORM_CALLS(TAVO_FORWARD_TO_REAL)
