@@ -104,97 +104,141 @@ struct DebugHelp {
   Procedure line_from_address;  // SymGetLineFromAddrW64
 };
 
-// The operating system as this program uses it. Each member is one Win32 or
-// NT call with the same arguments and result (BOOL as bool, DWORD as
-// uint32_t, wide strings as char16_t); see the comment at each member only
-// where the mapping is not obvious.
+// The calls of the seam, one row each in the order of a declaration: the
+// result, the name, the parameters, the same parameters as arguments (for
+// implementations that pass a call on), and how the call fails as the
+// program sees it:
+//   with_code      fails with a system error code of its own, which the
+//                  program acts on or reports;
+//   plainly        fails with null, 0 or false (WAIT_FAILED for the wait), and
+//                  the program does not depend on the code it leaves;
+//   never          has no failure that the program could see;
+//   never_returns  does not come back.
+// Each row is one Win32 or NT call with the same arguments and result (BOOL
+// as bool, DWORD as uint32_t, wide strings as char16_t); a comment says how
+// where the mapping is not obvious. The `Platform` interface below is made
+// from this list, and so are the test platforms that pass calls on or count
+// them (tests/support, tests/fault).
+// clang-format off
+#define TAVO_PLATFORM_CALLS(X) \
+  X(Handle, get_std_handle, (int32_t id), (id), with_code) \
+  X(bool, get_console_mode, (Handle console, uint32_t* mode), (console, mode), with_code) \
+  X(bool, write_console_w, (Handle console, const char16_t* units, uint32_t count, uint32_t* written), \
+    (console, units, count, written), with_code) \
+  X(bool, read_console_w, (Handle console, char16_t* units, uint32_t count, uint32_t* read, \
+                           ConsoleReadControl* control), \
+    (console, units, count, read, control), with_code) \
+  /* MultiByteToWideChar / WideCharToMultiByte (no default character). */ \
+  X(int, multi_byte_to_wide_char, (uint32_t code_page, uint32_t flags, const char* bytes, \
+                                   int byte_count, char16_t* units, int unit_capacity), \
+    (code_page, flags, bytes, byte_count, units, unit_capacity), plainly) \
+  X(int, wide_char_to_multi_byte, (uint32_t code_page, uint32_t flags, const char16_t* units, \
+                                   int unit_count, char* bytes, int byte_capacity), \
+    (code_page, flags, units, unit_count, bytes, byte_capacity), plainly) \
+  X(uint32_t, get_last_error, (), (), never) \
+  X(void, set_last_error, (uint32_t code), (code), never) \
+  X(uint32_t, wait_for_single_object, (Handle object, uint32_t milliseconds), \
+    (object, milliseconds), plainly) \
+  /* NtWriteFile / NtReadFile with no event, APC, byte offset or key: the \
+     transfer uses the handle's current position. */ \
+  X(NtStatus, nt_write_file, (Handle file, IoStatusBlock* block, const void* bytes, uint32_t length), \
+    (file, block, bytes, length), with_code) \
+  X(NtStatus, nt_read_file, (Handle file, IoStatusBlock* block, void* bytes, uint32_t length), \
+    (file, block, bytes, length), with_code) \
+  X(uint32_t, rtl_nt_status_to_dos_error, (NtStatus status), (status), never) \
+  /* FormatMessageW without insert arguments. */ \
+  X(uint32_t, format_message_w, (uint32_t flags, Module source, uint32_t message_id, \
+                                 uint32_t language_id, char16_t* buffer, uint32_t size), \
+    (flags, source, message_id, language_id, buffer, size), with_code) \
+  X(Module, get_module_handle_w, (const char16_t* name), (name), plainly) \
+  X(Module, get_module_handle_a, (const char* name), (name), plainly) \
+  X(Procedure, get_proc_address, (Module module, const char* name), (module, name), plainly) \
+  /* LoadLibraryExW(name, NULL, flags). */ \
+  X(Module, load_library_ex_w, (const char16_t* name, uint32_t flags), (name, flags), plainly) \
+  X(uint32_t, get_environment_variable_w, (const char16_t* name, char16_t* buffer, uint32_t size), \
+    (name, buffer, size), with_code) \
+  X(void*, add_vectored_exception_handler, (uint32_t first, VectoredHandler handler), \
+    (first, handler), plainly) \
+  X(bool, set_thread_stack_guarantee, (uint32_t* stack_size_in_bytes), (stack_size_in_bytes), \
+    plainly) \
+  X(Handle, get_current_thread, (), (), never) \
+  X(Handle, get_current_process, (), (), never) \
+  /* RtlCaptureContext; `context` is a 16-byte aligned CONTEXT. */ \
+  X(void, rtl_capture_context, (void* context), (context), never) \
+  /* RtlLookupFunctionEntry without a history table: the RUNTIME_FUNCTION \
+     for `pc`, or null (a leaf function, or no image at that address). */ \
+  X(void*, rtl_lookup_function_entry, (uint64_t pc, uint64_t* image_base), (pc, image_base), \
+    plainly) \
+  /* RtlVirtualUnwind with UNW_FLAG_NHANDLER: turns `context` (a CONTEXT at \
+     `pc` inside the function of `function_entry`) into its caller's. */ \
+  X(void, rtl_virtual_unwind, (uint64_t image_base, uint64_t pc, void* function_entry, \
+                               void* context), \
+    (image_base, pc, function_entry, context), never) \
+  X(uint32_t, get_module_file_name_w, (Module module, char16_t* buffer, uint32_t size), \
+    (module, buffer, size), plainly) \
+  /* HeapAlloc / HeapFree on the process heap (GetProcessHeap), no flags. */ \
+  X(void*, heap_alloc, (size_t size), (size), plainly) \
+  X(bool, heap_free, (void* block), (block), never) \
+  /* The commit limit from GlobalMemoryStatusEx (ullTotalPageFile): no \
+     allocation larger than this can succeed. 0 when the call fails. */ \
+  X(uint64_t, commit_limit, (), (), plainly) \
+  /* The fail-fast request (interrupt 0x29) with `code`. */ \
+  X(void, fail_fast, (uint32_t code), (code), never_returns) \
+  /* GetCurrentThreadStackLimits: the calling thread's stack is [*low, *high). \
+     The call cannot fail; an empty stack stands for a failure, and the stack \
+     walk reads nothing past it. */ \
+  X(void, get_current_thread_stack_limits, (uint64_t* low, uint64_t* high), (low, high), \
+    plainly) \
+  X(uint32_t, get_short_path_name_w, (const char16_t* long_path, char16_t* buffer, uint32_t size), \
+    (long_path, buffer, size), plainly) \
+  /* The debug help library, through the functions of `library`. */ \
+  X(uint32_t, sym_get_options, (const DebugHelp& library), (library), never) \
+  X(uint32_t, sym_set_options, (const DebugHelp& library, uint32_t options), (library, options), \
+    never) \
+  X(bool, sym_initialize_w, (const DebugHelp& library, Handle process, const char16_t* search_path, \
+                             bool invade), \
+    (library, process, search_path, invade), plainly) \
+  /* SymLoadModuleExW(process, NULL, image, NULL, base, 0, NULL, 0). */ \
+  X(uint64_t, sym_load_module_ex_w, (const DebugHelp& library, Handle process, \
+                                     const char16_t* image, uint64_t base), \
+    (library, process, image, base), plainly) \
+  /* SymFromAddrW: the symbol's name goes to `name` (`capacity` units with \
+     the terminating NUL, cut to fit). */ \
+  X(bool, sym_from_addr_w, (const DebugHelp& library, Handle process, uint64_t address, \
+                            char16_t* name, uint32_t capacity), \
+    (library, process, address, name, capacity), plainly) \
+  /* SymGetLineFromAddrW64: the file (in the library's memory, valid until \
+     its next call) and the line. */ \
+  X(bool, sym_get_line_from_addr_w64, (const DebugHelp& library, Handle process, \
+                                       uint64_t address, const char16_t** file, uint32_t* line), \
+    (library, process, address, file, line), plainly) \
+  /* end */
+// clang-format on
+
+// The attributes of a call, from its last column.
+#define TAVO_PLATFORM_ATTRIBUTES_with_code
+#define TAVO_PLATFORM_ATTRIBUTES_plainly
+#define TAVO_PLATFORM_ATTRIBUTES_never
+#define TAVO_PLATFORM_ATTRIBUTES_never_returns [[noreturn]]
+
+// The operating system as this program uses it: a member for each call of
+// the list above.
 class Platform {
  public:
-  virtual Handle get_std_handle(int32_t id) = 0;
-  virtual bool get_console_mode(Handle console, uint32_t* mode) = 0;
-  virtual bool write_console_w(Handle console, const char16_t* units, uint32_t count,
-                               uint32_t* written) = 0;
-  virtual bool read_console_w(Handle console, char16_t* units, uint32_t count,
-                              uint32_t* read, ConsoleReadControl* control) = 0;
-  // MultiByteToWideChar / WideCharToMultiByte (no default character).
-  virtual int multi_byte_to_wide_char(uint32_t code_page, uint32_t flags,
-                                      const char* bytes, int byte_count, char16_t* units,
-                                      int unit_capacity) = 0;
-  virtual int wide_char_to_multi_byte(uint32_t code_page, uint32_t flags,
-                                      const char16_t* units, int unit_count, char* bytes,
-                                      int byte_capacity) = 0;
-  virtual uint32_t get_last_error() = 0;
-  virtual void set_last_error(uint32_t code) = 0;
-  virtual uint32_t wait_for_single_object(Handle object, uint32_t milliseconds) = 0;
+  // The types of the calls, also for implementations in other namespaces.
+  using Handle = sys::Handle;
+  using Module = sys::Module;
+  using NtStatus = sys::NtStatus;
+  using IoStatusBlock = sys::IoStatusBlock;
+  using ConsoleReadControl = sys::ConsoleReadControl;
+  using VectoredHandler = sys::VectoredHandler;
+  using Procedure = sys::Procedure;
+  using DebugHelp = sys::DebugHelp;
 
-  // NtWriteFile / NtReadFile with no event, APC, byte offset or key: the
-  // transfer uses the handle's current position.
-  virtual NtStatus nt_write_file(Handle file, IoStatusBlock* block, const void* bytes,
-                                 uint32_t length) = 0;
-  virtual NtStatus nt_read_file(Handle file, IoStatusBlock* block, void* bytes,
-                                uint32_t length) = 0;
-  virtual uint32_t rtl_nt_status_to_dos_error(NtStatus status) = 0;
-
-  // FormatMessageW without insert arguments.
-  virtual uint32_t format_message_w(uint32_t flags, Module source, uint32_t message_id,
-                                    uint32_t language_id, char16_t* buffer,
-                                    uint32_t size) = 0;
-  virtual Module get_module_handle_w(const char16_t* name) = 0;
-  virtual Module get_module_handle_a(const char* name) = 0;
-  virtual Procedure get_proc_address(Module module, const char* name) = 0;
-  // LoadLibraryExW(name, NULL, flags).
-  virtual Module load_library_ex_w(const char16_t* name, uint32_t flags) = 0;
-  virtual uint32_t get_environment_variable_w(const char16_t* name, char16_t* buffer,
-                                              uint32_t size) = 0;
-
-  virtual void* add_vectored_exception_handler(uint32_t first,
-                                               VectoredHandler handler) = 0;
-  virtual bool set_thread_stack_guarantee(uint32_t* stack_size_in_bytes) = 0;
-  virtual Handle get_current_thread() = 0;
-  virtual Handle get_current_process() = 0;
-  // RtlCaptureContext; `context` is a 16-byte aligned CONTEXT.
-  virtual void rtl_capture_context(void* context) = 0;
-  // RtlLookupFunctionEntry without a history table: the RUNTIME_FUNCTION
-  // for `pc`, or null (a leaf function, or no image at that address).
-  virtual void* rtl_lookup_function_entry(uint64_t pc, uint64_t* image_base) = 0;
-  // RtlVirtualUnwind with UNW_FLAG_NHANDLER: turns `context` (a CONTEXT at
-  // `pc` inside the function of `function_entry`) into its caller's.
-  virtual void rtl_virtual_unwind(uint64_t image_base, uint64_t pc, void* function_entry,
-                                  void* context) = 0;
-  virtual uint32_t get_module_file_name_w(Module module, char16_t* buffer,
-                                          uint32_t size) = 0;
-  // GetCurrentThreadStackLimits: the calling thread's stack is [*low, *high).
-  virtual void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) = 0;
-  virtual uint32_t get_short_path_name_w(const char16_t* long_path, char16_t* buffer,
-                                         uint32_t size) = 0;
-
-  // The debug help library, through the functions of `library`.
-  virtual uint32_t sym_get_options(const DebugHelp& library) = 0;
-  virtual uint32_t sym_set_options(const DebugHelp& library, uint32_t options) = 0;
-  virtual bool sym_initialize_w(const DebugHelp& library, Handle process,
-                                const char16_t* search_path, bool invade) = 0;
-  // SymLoadModuleExW(process, NULL, image, NULL, base, 0, NULL, 0).
-  virtual uint64_t sym_load_module_ex_w(const DebugHelp& library, Handle process,
-                                        const char16_t* image, uint64_t base) = 0;
-  // SymFromAddrW: the symbol's name goes to `name` (`capacity` units with
-  // the terminating NUL, cut to fit).
-  virtual bool sym_from_addr_w(const DebugHelp& library, Handle process, uint64_t address,
-                               char16_t* name, uint32_t capacity) = 0;
-  // SymGetLineFromAddrW64: the file (in the library's memory, valid until
-  // its next call) and the line.
-  virtual bool sym_get_line_from_addr_w64(const DebugHelp& library, Handle process,
-                                          uint64_t address, const char16_t** file,
-                                          uint32_t* line) = 0;
-
-  // HeapAlloc / HeapFree on the process heap (GetProcessHeap), no flags.
-  virtual void* heap_alloc(size_t size) = 0;
-  virtual bool heap_free(void* block) = 0;
-  // The commit limit from GlobalMemoryStatusEx (ullTotalPageFile): no
-  // allocation larger than this can succeed. 0 when the call fails.
-  virtual uint64_t commit_limit() = 0;
-
-  // The fail-fast request (interrupt 0x29) with `code`; never returns.
-  [[noreturn]] virtual void fail_fast(uint32_t code) = 0;
+#define TAVO_DECLARE_PLATFORM_CALL(result, name, parameters, arguments, fails) \
+  TAVO_PLATFORM_ATTRIBUTES_##fails virtual result name parameters = 0;
+  TAVO_PLATFORM_CALLS(TAVO_DECLARE_PLATFORM_CALL)
+#undef TAVO_DECLARE_PLATFORM_CALL
 
  protected:
   ~Platform() = default;

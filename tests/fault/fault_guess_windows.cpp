@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 #include "fault/fault_kinds.h"
 #include "platform/windows_api.h"
-#include "support/fake_platform.h"
 
 int guess_entry(int argc, char** argv);
 
@@ -52,19 +52,76 @@ NtStatus status_for_code(uint32_t code) {
   return static_cast<NtStatus>(0xC0000001u);  // STATUS_UNSUCCESSFUL
 }
 
-class FaultPlatform final : public tavo::testing::FakePlatform {
+// Counts every call and passes it on to the real platform; when it is the
+// armed call and the armed kind applies to it, it fails instead, as its row in
+// the seam's list says: null, 0 or false, with the kind's code as the last
+// error. FaultPlatform below applies the kinds that do more than fail.
+class CountingPlatform : public tavo::sys::Platform {
  public:
   void arm(uint64_t at, const FaultKind* kind) {
     at_ = at;
     kind_ = kind;
   }
   void keep_log() { logging_ = true; }
+  bool armed_but_unused() const { return kind_ != nullptr && !applied_; }
+  bool write_log(const wchar_t* path) const;
+
+#define TAVO_COUNT_AND_PASS_ON(result, name, parameters, arguments, how_it_fails) \
+  result name parameters override {                                               \
+    if (fails(Call::name)) return failed<result>();                               \
+    return real().name arguments;                                                 \
+  }
+  TAVO_PLATFORM_CALLS(TAVO_COUNT_AND_PASS_ON)
+#undef TAVO_COUNT_AND_PASS_ON
+
+ protected:
+  ~CountingPlatform() = default;
+  static tavo::sys::Platform& real() { return tavo::sys::real_platform(); }
+
+  // Counts the call and returns the fault to apply to it, if this is the
+  // armed call and the kind applies to it.
+  const FaultKind* hit(Call call, Role role) {
+    const uint64_t number = ++calls_;
+    if (logging_ && number <= max_logged) log_[number - 1] = Entry{call, role};
+    if (kind_ == nullptr || number != at_ || !applies(*kind_, call)) return nullptr;
+    applied_ = true;
+    return kind_;
+  }
+
+  // For calls whose only fault is to fail: sets the last error when it does.
+  bool fails(Call call) {
+    const FaultKind* f = hit(call, Role::none);
+    if (f == nullptr) return false;
+    real().set_last_error(f->code);
+    return true;
+  }
+
+ private:
+  struct Entry {
+    Call call;
+    Role role;
+  };
+
+  // What a call that failed returns.
+  template <class Result>
+  static Result failed() {
+    if constexpr (!std::is_void_v<Result>) return Result{};
+  }
+
+  uint64_t at_ = 0;
+  const FaultKind* kind_ = nullptr;
+  bool applied_ = false;
+  bool logging_ = false;
+  uint64_t calls_ = 0;
+  Entry log_[max_logged] = {};
+};
+
+class FaultPlatform final : public CountingPlatform {
+ public:
   void note_std_handles() {
     for (int i = 0; i < 3; ++i)
       std_handles_[i] = GetStdHandle(static_cast<DWORD>(-10 - i));
   }
-  bool armed_but_unused() const { return kind_ != nullptr && !applied_; }
-  bool write_log(const wchar_t* path) const;
 
   Handle get_std_handle(int32_t id) override {
     const Role role = id == -10 ? Role::in : id == -11 ? Role::out : Role::err;
@@ -146,14 +203,6 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
       return real().wide_char_to_multi_byte(cp, flags, units, n, bytes, capacity);
     });
   }
-  uint32_t get_last_error() override {
-    (void)hit(Call::get_last_error, Role::none);
-    return real().get_last_error();
-  }
-  void set_last_error(uint32_t code) override {
-    (void)hit(Call::set_last_error, Role::none);
-    real().set_last_error(code);
-  }
   uint32_t wait_for_single_object(Handle h, uint32_t ms) override {
     const FaultKind* f = hit(Call::wait_for_single_object, role_of(h));
     if (f != nullptr) {
@@ -182,59 +231,6 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
     return transfer(*f, block, length,
                     [&](uint32_t n) { return real().nt_read_file(h, block, bytes, n); });
   }
-  uint32_t rtl_nt_status_to_dos_error(NtStatus s) override {
-    (void)hit(Call::rtl_nt_status_to_dos_error, Role::none);
-    return real().rtl_nt_status_to_dos_error(s);
-  }
-  uint32_t format_message_w(uint32_t flags, Module m, uint32_t id, uint32_t lang,
-                            char16_t* buffer, uint32_t size) override {
-    if (const FaultKind* f = hit(Call::format_message_w, Role::none)) {
-      real().set_last_error(f->code);
-      return 0;
-    }
-    return real().format_message_w(flags, m, id, lang, buffer, size);
-  }
-  Module get_module_handle_w(const char16_t* name) override {
-    return fails(Call::get_module_handle_w) ? nullptr : real().get_module_handle_w(name);
-  }
-  Module get_module_handle_a(const char* name) override {
-    return fails(Call::get_module_handle_a) ? nullptr : real().get_module_handle_a(name);
-  }
-  tavo::sys::Procedure get_proc_address(Module m, const char* name) override {
-    return fails(Call::get_proc_address) ? nullptr : real().get_proc_address(m, name);
-  }
-  Module load_library_ex_w(const char16_t* name, uint32_t flags) override {
-    return fails(Call::load_library_ex_w) ? nullptr
-                                          : real().load_library_ex_w(name, flags);
-  }
-  uint32_t get_environment_variable_w(const char16_t* name, char16_t* buffer,
-                                      uint32_t size) override {
-    return fails(Call::get_environment_variable_w)
-               ? 0
-               : real().get_environment_variable_w(name, buffer, size);
-  }
-  void* add_vectored_exception_handler(uint32_t first,
-                                       tavo::sys::VectoredHandler h) override {
-    return fails(Call::add_vectored_exception_handler)
-               ? nullptr
-               : real().add_vectored_exception_handler(first, h);
-  }
-  bool set_thread_stack_guarantee(uint32_t* size) override {
-    return !fails(Call::set_thread_stack_guarantee) &&
-           real().set_thread_stack_guarantee(size);
-  }
-  Handle get_current_thread() override {
-    (void)hit(Call::get_current_thread, Role::none);
-    return real().get_current_thread();
-  }
-  Handle get_current_process() override {
-    (void)hit(Call::get_current_process, Role::none);
-    return real().get_current_process();
-  }
-  void rtl_capture_context(void* context) override {
-    (void)hit(Call::rtl_capture_context, Role::none);
-    real().rtl_capture_context(context);
-  }
   void* rtl_lookup_function_entry(uint64_t pc, uint64_t* image_base) override {
     if (fails(Call::rtl_lookup_function_entry)) {
       *image_base = 0;
@@ -242,99 +238,14 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
     }
     return real().rtl_lookup_function_entry(pc, image_base);
   }
-  void rtl_virtual_unwind(uint64_t image_base, uint64_t pc, void* function_entry,
-                          void* context) override {
-    (void)hit(Call::rtl_virtual_unwind, Role::none);
-    real().rtl_virtual_unwind(image_base, pc, function_entry, context);
-  }
-  uint32_t get_module_file_name_w(Module module, char16_t* buffer,
-                                  uint32_t size) override {
-    return fails(Call::get_module_file_name_w)
-               ? 0
-               : real().get_module_file_name_w(module, buffer, size);
-  }
   // Never fails; as a fault it reports an empty stack, past which the walk
   // reads nothing.
   void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) override {
     real().get_current_thread_stack_limits(low, high);
     if (fails(Call::get_current_thread_stack_limits)) *low = *high = 0;
   }
-  uint32_t get_short_path_name_w(const char16_t* path, char16_t* buffer,
-                                 uint32_t size) override {
-    return fails(Call::get_short_path_name_w)
-               ? 0
-               : real().get_short_path_name_w(path, buffer, size);
-  }
-  uint32_t sym_get_options(const tavo::sys::DebugHelp& l) override {
-    (void)hit(Call::sym_get_options, Role::none);
-    return real().sym_get_options(l);
-  }
-  uint32_t sym_set_options(const tavo::sys::DebugHelp& l, uint32_t options) override {
-    (void)hit(Call::sym_set_options, Role::none);
-    return real().sym_set_options(l, options);
-  }
-  bool sym_initialize_w(const tavo::sys::DebugHelp& l, Handle process,
-                        const char16_t* path, bool invade) override {
-    return !fails(Call::sym_initialize_w) &&
-           real().sym_initialize_w(l, process, path, invade);
-  }
-  uint64_t sym_load_module_ex_w(const tavo::sys::DebugHelp& l, Handle process,
-                                const char16_t* image, uint64_t base) override {
-    return fails(Call::sym_load_module_ex_w)
-               ? 0
-               : real().sym_load_module_ex_w(l, process, image, base);
-  }
-  bool sym_from_addr_w(const tavo::sys::DebugHelp& l, Handle process, uint64_t address,
-                       char16_t* name, uint32_t capacity) override {
-    return !fails(Call::sym_from_addr_w) &&
-           real().sym_from_addr_w(l, process, address, name, capacity);
-  }
-  bool sym_get_line_from_addr_w64(const tavo::sys::DebugHelp& l, Handle process,
-                                  uint64_t address, const char16_t** file,
-                                  uint32_t* line) override {
-    return !fails(Call::sym_get_line_from_addr_w64) &&
-           real().sym_get_line_from_addr_w64(l, process, address, file, line);
-  }
-  void* heap_alloc(size_t size) override {
-    return fails(Call::heap_alloc) ? nullptr : real().heap_alloc(size);
-  }
-  bool heap_free(void* block) override {
-    (void)hit(Call::heap_free, Role::none);
-    return real().heap_free(block);
-  }
-  uint64_t commit_limit() override {
-    return fails(Call::commit_limit) ? 0 : real().commit_limit();
-  }
-  [[noreturn]] void fail_fast(uint32_t code) override {
-    (void)hit(Call::fail_fast, Role::none);
-    real().fail_fast(code);
-    __builtin_trap();
-  }
 
  private:
-  struct Entry {
-    Call call;
-    Role role;
-  };
-
-  // Counts the call and returns the fault to apply to it, if this is the
-  // armed call and the kind applies to it.
-  const FaultKind* hit(Call call, Role role) {
-    const uint64_t number = ++calls_;
-    if (logging_ && number <= max_logged) log_[number - 1] = Entry{call, role};
-    if (kind_ == nullptr || number != at_ || !applies(*kind_, call)) return nullptr;
-    applied_ = true;
-    return kind_;
-  }
-
-  // For calls whose only fault is to fail: sets the last error when it does.
-  bool fails(Call call) {
-    const FaultKind* f = hit(call, Role::none);
-    if (f == nullptr) return false;
-    real().set_last_error(f->code);
-    return true;
-  }
-
   Role role_of(Handle h) const {
     if (h == nullptr || h == tavo::sys::invalid_handle_value()) return Role::none;
     for (int i = 0; i < 3; ++i) {
@@ -393,18 +304,12 @@ class FaultPlatform final : public tavo::testing::FakePlatform {
     }
   }
 
-  uint64_t at_ = 0;
-  const FaultKind* kind_ = nullptr;
-  bool applied_ = false;
-  bool logging_ = false;
   bool swallow_wait_ = false;
   Role console_role_ = Role::none;
-  uint64_t calls_ = 0;
   Handle std_handles_[3] = {};
-  Entry log_[max_logged] = {};
 };
 
-bool FaultPlatform::write_log(const wchar_t* path) const {
+bool CountingPlatform::write_log(const wchar_t* path) const {
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool ok = true;

@@ -9,31 +9,22 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace tavo::fault {
 
-// clang-format off
-#define TAVO_FAULT_CALLS(X)                                                       \
-  X(get_std_handle) X(get_console_mode) X(write_console_w) X(read_console_w)      \
-  X(multi_byte_to_wide_char) X(wide_char_to_multi_byte) X(get_last_error)         \
-  X(set_last_error) X(wait_for_single_object) X(nt_write_file) X(nt_read_file)    \
-  X(rtl_nt_status_to_dos_error) X(format_message_w) X(get_module_handle_w)        \
-  X(get_module_handle_a) X(get_proc_address) X(load_library_ex_w)                 \
-  X(get_environment_variable_w) X(add_vectored_exception_handler)                 \
-  X(set_thread_stack_guarantee) X(get_current_thread) X(get_current_process)      \
-  X(rtl_capture_context) X(rtl_lookup_function_entry) X(rtl_virtual_unwind)       \
-  X(get_module_file_name_w) X(heap_alloc) X(heap_free) X(commit_limit) X(fail_fast)  \
-  X(get_current_thread_stack_limits) X(get_short_path_name_w) X(sym_get_options)  \
-  X(sym_set_options) X(sym_initialize_w) X(sym_load_module_ex_w) X(sym_from_addr_w) \
-  X(sym_get_line_from_addr_w64)
-// clang-format on
-
-// One per member of the platform seam, named after it.
-#define TAVO_FAULT_ENUMERATOR(name) name,
-enum class Call : uint8_t { TAVO_FAULT_CALLS(TAVO_FAULT_ENUMERATOR) count };
+// One per call of the platform seam, named after it, in the order of its list.
+#define TAVO_FAULT_ENUMERATOR(result, name, parameters, arguments, fails) name,
+enum class Call : uint8_t { TAVO_PLATFORM_CALLS(TAVO_FAULT_ENUMERATOR) count };
 #undef TAVO_FAULT_ENUMERATOR
-#define TAVO_FAULT_NAME(name) #name,
-inline constexpr std::string_view call_names[] = {TAVO_FAULT_CALLS(TAVO_FAULT_NAME)};
+#define TAVO_FAULT_NAME(result, name, parameters, arguments, fails) #name,
+inline constexpr std::string_view call_names[] = {TAVO_PLATFORM_CALLS(TAVO_FAULT_NAME)};
 #undef TAVO_FAULT_NAME
+// How each call fails (the last column of the seam's list).
+enum class Fails : uint8_t { with_code, plainly, never, never_returns };
+#define TAVO_FAULT_FAILS(result, name, parameters, arguments, fails) Fails::fails,
+inline constexpr Fails call_fails[] = {TAVO_PLATFORM_CALLS(TAVO_FAULT_FAILS)};
+#undef TAVO_FAULT_FAILS
 
 // Which standard stream a call worked on, when it worked on one.
 enum class Role : uint8_t { none, in, out, err };
@@ -41,12 +32,16 @@ inline constexpr char role_letters[] = {'-', 'i', 'o', 'e'};
 
 constexpr uint64_t bit(Call call) { return uint64_t{1} << static_cast<unsigned>(call); }
 
-// Calls that move bytes or units, or look up a handle, and report a system
-// error code of their own.
-inline constexpr uint64_t io_calls =
-    bit(Call::get_std_handle) | bit(Call::get_console_mode) | bit(Call::write_console_w) |
-    bit(Call::read_console_w) | bit(Call::nt_write_file) | bit(Call::nt_read_file) |
-    bit(Call::format_message_w) | bit(Call::get_environment_variable_w);
+constexpr uint64_t calls_that_fail(Fails how) {
+  uint64_t calls = 0;
+  for (size_t i = 0; i < std::size(call_fails); ++i) {
+    if (call_fails[i] == how) calls |= bit(static_cast<Call>(i));
+  }
+  return calls;
+}
+
+// Calls that report a system error code of their own.
+inline constexpr uint64_t io_calls = calls_that_fail(Fails::with_code);
 inline constexpr uint64_t transfers = bit(Call::write_console_w) |
                                       bit(Call::read_console_w) |
                                       bit(Call::nt_write_file) | bit(Call::nt_read_file);
@@ -56,15 +51,7 @@ inline constexpr uint64_t nt_transfers =
     bit(Call::nt_write_file) | bit(Call::nt_read_file);
 // Calls that fail without a code that matters to the program: null, 0 or
 // false, with ERROR_INVALID_PARAMETER as the last error.
-inline constexpr uint64_t other_failing =
-    conversions | bit(Call::wait_for_single_object) | bit(Call::get_module_handle_w) |
-    bit(Call::get_module_handle_a) | bit(Call::get_proc_address) |
-    bit(Call::load_library_ex_w) | bit(Call::add_vectored_exception_handler) |
-    bit(Call::set_thread_stack_guarantee) | bit(Call::rtl_lookup_function_entry) |
-    bit(Call::get_module_file_name_w) | bit(Call::heap_alloc) | bit(Call::commit_limit) |
-    bit(Call::get_current_thread_stack_limits) | bit(Call::get_short_path_name_w) |
-    bit(Call::sym_initialize_w) | bit(Call::sym_load_module_ex_w) |
-    bit(Call::sym_from_addr_w) | bit(Call::sym_get_line_from_addr_w64);
+inline constexpr uint64_t other_failing = calls_that_fail(Fails::plainly);
 
 enum class Effect : uint8_t {
   code,         // fails with `code` as last error (NTSTATUS for NtWriteFile/NtReadFile)
