@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace tavo::sys {
@@ -16,6 +17,23 @@ namespace tavo::sys {
 // information of the image at `image_base`, once per process. False when the
 // library or its handler cannot be had: then no name can be looked up.
 bool prepare_symbols(uint64_t image_base);
+
+// What the library is told about the image whose full path is `image`.
+struct SymbolPaths {
+  // The image's short path; null when the system has none or none that
+  // differs. It serves where the full path is too long for the library.
+  std::unique_ptr<char16_t[]> short_image;
+  // Where the library looks for the image's debug information: the image's
+  // own folder first (the library does not look there by itself on every
+  // system), by its full path and then by its short one where that differs
+  // (some versions cannot open a folder whose name the ANSI code page cannot
+  // spell; a short name is spelled in ASCII); then what it searches when
+  // given no path: the current folder and the values of _NT_SYMBOL_PATH and
+  // _NT_ALTERNATE_SYMBOL_PATH. Entries are separated by ';', so a form of
+  // the folder that holds one is left out: the others still serve.
+  std::unique_ptr<char16_t[]> search;
+};
+SymbolPaths symbol_paths(const char16_t* image);
 
 // The name of the function around `address`; empty when unknown. Valid until
 // the next call of this service.

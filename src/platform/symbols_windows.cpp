@@ -14,7 +14,6 @@ namespace {
 constexpr uint32_t max_name_length = 1024;
 // The longest path of a file, in UTF-16 units with its NUL.
 constexpr uint32_t max_path_units = 32768;
-constexpr uint32_t short_path_units = 261;
 
 constinit bool tried = false;
 constinit bool ready = false;
@@ -22,12 +21,13 @@ constinit DebugHelp library{};
 constinit Handle process = nullptr;
 constinit char16_t name[max_name_length] = {};
 
-// The length of the folder part of `path`, with its last separator.
-size_t folder_length(const char16_t* path, size_t length) {
+// The folder part of `path`, with its last separator.
+std::u16string_view folder_of(std::u16string_view path) {
+  size_t length = path.size();
   while (length > 0 && path[length - 1] != u'\\' && path[length - 1] != u'/') {
     --length;
   }
-  return length;
+  return path.substr(0, length);
 }
 
 // Writes `part` and the separator at `at`; returns where the next part goes.
@@ -37,39 +37,31 @@ char16_t* put(char16_t* at, std::u16string_view part) {
   return at;
 }
 
-// Where the handler looks for the debug information of `image` (a full path
-// of `length` units): the image's own folder first (the handler does not look
-// there by itself on every system), then what it searches when given no path:
-// the current folder and the two variables' values. The folder goes in as
-// its short name too where that differs: some handlers fail on folder names
-// that the ANSI code page cannot spell, and a short name is spelled in ASCII.
-// A folder whose name holds the separator ';' goes in by its short name
-// alone, which cannot hold one.
-std::unique_ptr<char16_t[]> search_path(Platform& os, const char16_t* image,
-                                        size_t length) {
+// Puts a form of the image's folder into the search path, unless it holds
+// the separator: split there, it would name two folders that do not exist.
+char16_t* put_folder(char16_t* at, std::u16string_view folder) {
+  if (folder.empty() || folder.find(u';') != std::u16string_view::npos) {
+    return at;
+  }
+  return put(at, folder);
+}
+
+// See symbol_paths: the search path for an image with these two forms.
+std::unique_ptr<char16_t[]> search_path(Platform& os, std::u16string_view image,
+                                        std::u16string_view short_image) {
   const char16_t* const variables[] = {u"_NT_SYMBOL_PATH", u"_NT_ALTERNATE_SYMBOL_PATH"};
   uint32_t sizes[std::size(variables)];
-  size_t capacity = length + short_path_units + 3;
+  size_t capacity = image.size() + short_image.size() + 4;
   for (size_t i = 0; i < std::size(variables); ++i) {
     sizes[i] = os.get_environment_variable_w(variables[i], nullptr, 0);
     capacity += sizes[i] + 1;
   }
   std::unique_ptr<char16_t[]> path(new char16_t[capacity]);
-  char16_t* at = path.get();
-  const std::u16string_view folder(image, folder_length(image, length));
-  if (!folder.empty()) {
-    if (folder.find(u';') == std::u16string_view::npos) {
-      at = put(at, folder);
-    }
-    char16_t short_image[short_path_units];
-    const uint32_t units = os.get_short_path_name_w(image, short_image, short_path_units);
-    if (units > 0 && units < short_path_units) {
-      const std::u16string_view short_folder(short_image,
-                                             folder_length(short_image, units));
-      if (!short_folder.empty() && short_folder != folder) {
-        at = put(at, short_folder);
-      }
-    }
+  const std::u16string_view folder = folder_of(image);
+  const std::u16string_view short_folder = folder_of(short_image);
+  char16_t* at = put_folder(path.get(), folder);
+  if (short_folder != folder) {
+    at = put_folder(at, short_folder);
   }
   at = put(at, u".");
   for (size_t i = 0; i < std::size(variables); ++i) {
@@ -87,6 +79,26 @@ std::unique_ptr<char16_t[]> search_path(Platform& os, const char16_t* image,
 }
 
 }  // namespace
+
+SymbolPaths symbol_paths(const char16_t* image) {
+  Platform& os = platform();
+  const std::u16string_view full(image);
+  SymbolPaths paths;
+  if (!full.empty()) {
+    std::unique_ptr<char16_t[]> short_image(new char16_t[max_path_units]);
+    const uint32_t units =
+        os.get_short_path_name_w(image, short_image.get(), max_path_units);
+    if (units > 0 && units < max_path_units &&
+        std::u16string_view(short_image.get(), units) != full) {
+      paths.short_image = std::move(short_image);
+    }
+  }
+  paths.search = search_path(os, full,
+                             paths.short_image != nullptr
+                                 ? std::u16string_view(paths.short_image.get())
+                                 : std::u16string_view());
+  return paths;
+}
 
 bool prepare_symbols(uint64_t image_base) {
   if (tried) {
@@ -128,15 +140,19 @@ bool prepare_symbols(uint64_t image_base) {
     length = 0;
   }
   image[length] = u'\0';
+  const SymbolPaths paths = symbol_paths(image.get());
   process = os.get_current_process();
-  if (!os.sym_initialize_w(found, process, search_path(os, image.get(), length).get(),
-                           false)) {
+  if (!os.sym_initialize_w(found, process, paths.search.get(), false)) {
     return false;
   }
   library = found;
   ready = true;
-  if (length > 0) {
-    (void)os.sym_load_module_ex_w(library, process, image.get(), image_base);
+  // Some lookups cannot open an image by a path longer than MAX_PATH; its
+  // short form, where the system has one, is shorter and names the same file.
+  if (length > 0 &&
+      os.sym_load_module_ex_w(library, process, image.get(), image_base) == 0 &&
+      paths.short_image != nullptr) {
+    (void)os.sym_load_module_ex_w(library, process, paths.short_image.get(), image_base);
   }
   return true;
 }

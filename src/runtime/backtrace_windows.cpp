@@ -20,11 +20,12 @@
 namespace tavo {
 namespace {
 
-// A short trace visits at most this many frames after the first.
-constexpr unsigned short_frame_limit = 100;
-// A full trace stops here too, in case a damaged stack never ends; it then
-// counts the frames it leaves out and says how many.
-constexpr unsigned full_frame_limit = 4096;
+// The number of the last frame that a short trace visits, counting from 0.
+constexpr unsigned last_short_frame = 100;
+// The number of the last frame that a full trace shows, in case a damaged
+// stack never ends; past it the trace counts the frames it leaves out and
+// says how many.
+constexpr unsigned last_full_frame = 4096;
 
 constexpr std::string_view begin_marker = "__tavo_begin_short_backtrace";
 constexpr std::string_view end_marker = "__tavo_end_short_backtrace";
@@ -72,16 +73,18 @@ class FrameWriter final : public sys::FrameVisitor {
       : sink_(sink), full_(full), open_(full), own_base_(own_base) {}
 
   bool visit(const sys::StackFrame& frame) override {
-    if (visited_ > (full_ ? full_frame_limit : short_frame_limit)) {
+    if (visited_ > (full_ ? last_full_frame : last_short_frame)) {
       // Past the limit a full trace only counts what it leaves out.
       ++left_out_;
       return full_;
     }
     ++visited_;
     // Outside the window only the markers matter, and they are in this
-    // program's own image: frames elsewhere need no name then.
+    // program's own image: frames elsewhere need no name then. A frame
+    // without unwind data (image base 0) is in no image that the lookup
+    // knows, whatever base this program's own was found at.
     std::string_view name;
-    if (frame.image_base == own_base_) {
+    if (frame.image_base != 0 && frame.image_base == own_base_) {
       name = utf8(sys::symbol_name(frame.address), name_);
     } else if (frame.image_base != 0 && open_) {
       name = sys::exported_name(frame.image_base, frame.function_start);
@@ -113,7 +116,7 @@ class FrameWriter final : public sys::FrameVisitor {
     if (full_ && left_out_ > 0) {
       return write_formatted(sink_, "note: ", left_out_,
                              " further frames were left out: a full trace shows at most ",
-                             full_frame_limit + 1, ".\n")
+                             last_full_frame + 1, ".\n")
           .ok();
     }
     return true;

@@ -1,10 +1,11 @@
 // The process frame's fatal steps: counting a failure, writing its report,
 // and carrying it back to the start routine. They are installed into the
-// fatal-failure entry (streams/failure.h) before any static initialiser of
-// the program runs.
+// fatal-failure entry (streams/failure.h), together with the terminate
+// handler, before any static initialiser of the program runs.
 #include "runtime/fatal.h"
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "platform/sync.h"
 #include "runtime/backtrace.h"
 #include "runtime/fatal_unwind.h"
+#include "runtime/terminate.h"
 #include "runtime/thread_record.h"
 #include "runtime/trace_style.h"
 #include "streams/abort.h"
@@ -21,6 +23,8 @@ namespace tavo {
 
 namespace {
 
+// Failures raised and not yet caught by the start routine, in every thread.
+constinit std::atomic<uint64_t> failures_in_flight{0};
 // True until the first report written without a trace has carried the hint.
 constinit std::atomic<bool> first_report{true};
 // Reports of different threads do not exclude each other (shared mode).
@@ -90,6 +94,7 @@ void write_fatal_report(Raise& failure) {
 // The frame's fatal steps, run inside the raise marker.
 void raise_steps(const FatalFailure& raised) {
   Raise failure{raised, std::nullopt};
+  failures_in_flight.fetch_add(1, std::memory_order_relaxed);
   if (thread_reporting) {
     abort_with_line("thread panicked while processing panic. aborting.\n");
   }
@@ -105,11 +110,14 @@ void raise_steps(const FatalFailure& raised) {
   throw detail::FatalUnwind(std::string(failure.text()));
 }
 
-// Installs the steps above ahead of every static initialiser of the
-// program: constructors run in the order of their priority, and 101 is the
-// first one open to a program (the C++ runtime's own come before, and raise
-// nothing).
-[[gnu::constructor(101)]] void install_frame_steps() { install_fatal_steps(raise_steps); }
+// Installs the steps above, and the end of a failure that cannot unwind,
+// ahead of every static initialiser of the program: constructors run in the
+// order of their priority, and 101 is the first one open to a program (the
+// C++ runtime's own come before, and raise nothing).
+[[gnu::constructor(101)]] void install_frame_steps() {
+  install_fatal_steps(raise_steps);
+  detail::install_cannot_unwind_handler();
+}
 
 }  // namespace
 
@@ -120,12 +128,8 @@ extern "C" void tavo_frame_fatal_steps() {}
 
 namespace detail {
 
-void FatalUnwind::release_payload() {
-  run_payload_release_hook();
-  std::string().swap(payload_);
-}
-
 void failure_caught() noexcept {
+  failures_in_flight.fetch_sub(1, std::memory_order_relaxed);
   --thread_failures;
   thread_reporting = false;
 }

@@ -16,7 +16,9 @@ class FatalUnwind {
 
   std::string_view payload() const { return payload_; }
   // Gives the payload back. Any failure raised while doing so travels out of
-  // here like any other.
+  // here like any other. Defined alone in an object of its own
+  // (payload_release.cpp), so that a program may link its own release
+  // instead.
   void release_payload();
 
  private:
@@ -27,9 +29,5 @@ class FatalUnwind {
 // failures in flight and off the thread's count, and clears the thread's
 // reporting flag.
 void failure_caught() noexcept;
-
-// Runs the routine that tests may set to run whenever a payload is released
-// (runtime/testing.h); nothing when none is set.
-void run_payload_release_hook();
 
 }  // namespace tavo::detail

@@ -10,7 +10,6 @@
 #include "runtime/backtrace.h"
 #include "runtime/fatal_unwind.h"
 #include "runtime/overflow.h"
-#include "runtime/terminate.h"
 #include "runtime/thread_record.h"
 #include "streams/abort.h"
 #include "streams/failure.h"
@@ -94,7 +93,6 @@ int64_t run_main(void (*routine)(), int64_t argc, char** argv, uint8_t flag) {
   (void)argc;
   (void)argv;
   (void)flag;
-  detail::install_cannot_unwind_handler();
   contained(prepare_main_thread);
 
   int64_t status = 0;

@@ -1,5 +1,5 @@
-// The C++ runtime's terminate handlers: the one start-up installs, and the
-// default that serves code before it.
+// The C++ runtime's terminate handlers: the one the frame installs when the
+// program is loaded, and the default that serves code before it.
 #include "runtime/terminate.h"
 
 #include <exception>
@@ -22,10 +22,12 @@ namespace {
 
 // The C++ runtime's own default for std::terminate names the type of the
 // exception in flight, and for that links its C++ name demangler and, through
-// it, MinGW's printf engine: about a third of this program. Start-up installs
-// `on_terminate` before anything can throw, so the default serves only code
-// that runs before it, for which the fail-fast request is the right end.
-// Defining it here keeps the runtime's version out of the link.
+// it, MinGW's printf engine: about a third of this program. The frame
+// installs `on_terminate` when the program is loaded, ahead of every static
+// initialiser of the program (fatal.cpp), so the default serves only code
+// that runs before those: the C++ runtime's own start-up, for which the
+// fail-fast request is the right end. Defining it here keeps the runtime's
+// version out of the link.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { tavo::abort_process(); }
 }  // namespace __gnu_cxx
@@ -40,8 +42,9 @@ void install_cannot_unwind_handler() noexcept {
   // holds the same lock while it runs the thread-local destructors, so a
   // failure raised in one of those, were it the process's first, would wait
   // for itself forever instead of ending as one that cannot unwind. Asking
-  // for the state here, on the main thread, makes the key before any thread
-  // ends. (The result is kept: the call is declared pure and would go.)
+  // for the state here, on the main thread while the program is loaded,
+  // makes the key before any thread ends. (The result is kept: the call is declared pure
+  // and would go.)
   [[maybe_unused]] volatile int exceptions = std::uncaught_exceptions();
 }
 

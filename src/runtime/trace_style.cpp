@@ -2,8 +2,6 @@
 // per process, its value turned into 8-bit text losing nothing.
 #include "runtime/trace_style.h"
 
-#include "runtime/testing.h"
-
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -61,6 +59,16 @@ TraceStyle trace_style_for(const std::string* value) {
   return TraceStyle::Short;
 }
 
+TraceStyle read_trace_style() {
+  const std::optional<std::u16string> units = read_variable();
+  if (!units) {
+    return trace_style_for(nullptr);
+  }
+  std::string value;
+  (void)append_utf16_as_utf8(*units, UnpairedSurrogate::Encode, value);
+  return trace_style_for(&value);
+}
+
 TraceStyle trace_style() {
   switch (style_cache.load(std::memory_order_relaxed)) {
     case 1:
@@ -72,22 +80,10 @@ TraceStyle trace_style() {
     default:
       break;
   }
-  std::optional<std::u16string> units = read_variable();
-  TraceStyle style;
-  if (units) {
-    std::string value;
-    (void)append_utf16_as_utf8(*units, UnpairedSurrogate::Encode, value);
-    style = trace_style_for(&value);
-  } else {
-    style = trace_style_for(nullptr);
-  }
+  const TraceStyle style = read_trace_style();
   uintptr_t code = style == TraceStyle::Short ? 1 : style == TraceStyle::Full ? 2 : 3;
   style_cache.store(code, std::memory_order_relaxed);
   return style;
 }
-
-namespace testing {
-void reset_trace_style_cache() { style_cache.store(0, std::memory_order_relaxed); }
-}  // namespace testing
 
 }  // namespace tavo

@@ -3,15 +3,18 @@
 // streams compared exactly, and its full exit status.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness/process_harness.h"
 #include "support/guess_launch.h"
+#include "support/program_copy.h"
 #include "support/trace_text.h"
 #include "support/where_tests_run.h"
 
@@ -212,39 +215,50 @@ TEST(GuessBacktrace, VariableChoosesTheReport) {
   }
 }
 
-// The program and its debug information copied into a folder whose name the
-// ANSI code page cannot spell, started from another folder: its own frames
-// are still named.
+// The program and its debug information copied into another folder and
+// started from a third one: its own frames are still named. The folders: one
+// whose name the ANSI code page cannot spell, one whose path is longer than
+// the traditional limit of 260 characters, one whose name holds the symbol
+// search path's separator.
 TEST(GuessBacktrace, FramesAreNamedFromAnyFolder) {
   namespace fs = std::filesystem;
-  const fs::path built = sibling_program(L"guess.exe");
   const fs::path root = fs::temp_directory_path() / L"tavo-odd-folder";
-  const fs::path folder = root / L"Prog Files \u00e9 \u65e5\u672c";
-  fs::remove_all(root);
-  fs::create_directories(folder);
+  const std::pair<const char*, fs::path> folders[] = {
+      {"unspellable", root / L"Prog Files \u00e9 \u65e5\u672c"},
+      {"long path", testing::long_folder(root)},
+      {"separator", root / L"semi;colon"},
+  };
+  testing::remove_tree(root);
   fs::create_directories(root / L"elsewhere");
-  fs::copy_file(built, folder / L"guess.exe");
-  // Builds without a PDB carry their debug information in the program.
-  if (fs::exists(fs::path(built).replace_extension(L".pdb"))) {
-    fs::copy_file(fs::path(built).replace_extension(L".pdb"), folder / L"guess.pdb");
-  }
   const fs::path before = fs::current_path();
   fs::current_path(root / L"elsewhere");
-  for (const bool full : {false, true}) {
-    SCOPED_TRACE(full ? "full" : "short");
-    ChildSpec launch = guess(Input::bytes(ill_formed));
-    launch.program = (folder / L"guess.exe").wstring();
-    launch.env_changes = {{u"TAVO_BACKTRACE", full ? u"full" : u"1"}};
-    const ChildResult r = run(launch);
-    expect_trace(r, full);
-    // Every frame out to the start routine is this program's own.
-    for (const std::string& name : testing::frame_names(r.err)) {
-      EXPECT_NE(name, "<unknown>") << escaped(r.err);
-      if (has(name, "run_main")) break;
+  for (const auto& [label, folder] : folders) {
+    SCOPED_TRACE(label);
+    const fs::path copy = testing::copy_program(sibling_program(L"guess.exe"), folder);
+    for (const bool full : {false, true}) {
+      SCOPED_TRACE(full ? "full" : "short");
+      ChildSpec launch = guess(Input::bytes(ill_formed));
+      launch.program = copy.wstring();
+      launch.env_changes = {{u"TAVO_BACKTRACE", full ? u"full" : u"1"}};
+      const ChildResult r = run_child(launch);
+      if (!r.setup_error.empty() && copy.native().size() >= MAX_PATH) {
+        // Wine starts no program by a path this long (nor, reliably, by its
+        // short form); there the frame test's long-path scenario stands in.
+        std::printf("not run from the long folder: %s\n", r.setup_error.c_str());
+        break;
+      }
+      EXPECT_EQ(r.setup_error, "");
+      EXPECT_FALSE(r.timed_out);
+      expect_trace(r, full);
+      // Every frame out to the start routine is this program's own.
+      for (const std::string& name : testing::frame_names(r.err)) {
+        EXPECT_NE(name, "<unknown>") << escaped(r.err);
+        if (has(name, "run_main")) break;
+      }
     }
   }
   fs::current_path(before);
-  fs::remove_all(root);
+  testing::remove_tree(root);
 }
 
 // ---------------------------------------------------------------- console

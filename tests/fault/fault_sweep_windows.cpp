@@ -4,11 +4,14 @@
 // against the ending that the rules give its fault (the table `rules`).
 //
 //   fault_sweep full [workers] [setup]      every run (of one setup: 1, 2, ...)
-//   fault_sweep sample <seed> [workers]     two runs of each (call, stream, kind)
+//   fault_sweep sample <seed> [workers]     two runs of each (call, stream, kind),
+//                                           from an offset that the seed gives, or
+//                                           TAVO_FAULT_SAMPLE_OFFSET when set
 //   fault_sweep one <setup> <call> <kind>   one run, shown in full
 //
 // Prints the outcomes by class, the bad ones in detail, and ends with
-// "fault sweep: R runs, C calls, K kinds, B bad"; exits with 1 when B > 0.
+// "fault sweep: R runs, C calls, K kinds, B bad" (a sample adds
+// " (sample offset N)"); exits with 1 when B > 0.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -622,17 +625,22 @@ int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup)
   }
   const size_t all_runs = runs.size();
   // The runs of one (call, stream, kind) are a family. The sample takes two
-  // members of each, half the family apart, from a place that the seed
-  // moves: every family runs every time, and other seeds reach other members.
+  // members of each, half the family apart, from a place that the offset
+  // moves: every family runs every time, and other offsets reach other
+  // members. The offset comes from the seed, or from TAVO_FAULT_SAMPLE_OFFSET
+  // (the one that a summary line printed), which runs that sample again.
+  uint64_t offset = 14695981039346656037u;  // FNV-1a of the seed
   std::map<std::tuple<Call, Role, const FaultKind*>, std::vector<size_t>> families;
   for (size_t i = 0; i < runs.size(); ++i) {
     const auto& [call, role] = setups[runs[i].setup].calls[runs[i].number - 1];
     families[{call, role, runs[i].kind}].push_back(i);
   }
   if (!full) {
-    uint64_t offset = 14695981039346656037u;  // FNV-1a of the seed
     for (char c : seed)
       offset = (offset ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    if (const char* given = std::getenv("TAVO_FAULT_SAMPLE_OFFSET")) {
+      offset = std::strtoull(given, nullptr, 10);
+    }
     std::vector<Run> picked;
     for (const auto& [family, members] : families) {
       const size_t first = (offset + picked.size()) % members.size();
@@ -724,8 +732,13 @@ int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup)
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%zu of %zu runs made, %zu families, %zu calls recorded, %.0f s\n",
               runs.size(), all_runs, families.size(), calls_total, seconds);
-  std::printf("fault sweep: %zu runs, %zu calls, %zu kinds, %zu bad\n", runs.size(),
+  std::printf("fault sweep: %zu runs, %zu calls, %zu kinds, %zu bad", runs.size(),
               calls_faultable, kinds_used.size(), bad);
+  if (full) {
+    std::printf("\n");
+  } else {
+    std::printf(" (sample offset %llu)\n", static_cast<unsigned long long>(offset));
+  }
   return bad == 0 ? 0 : 1;
 }
 

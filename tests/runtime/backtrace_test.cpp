@@ -7,7 +7,10 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 
+#include "platform/symbols.h"
 #include "platform/windows_api.h"
 #include "support/fake_platform.h"
 
@@ -122,35 +125,101 @@ TEST(Backtrace, FullTraceSaysHowManyFramesItLeftOut) {
   EXPECT_LE(left_out, 150u);
 }
 
-// Past the limit, a stack whose unwinding never ends, or whose stack pointer
-// leaves the stack, ends the count within the thread's stack.
+// Past the limit, a stack whose unwinding never ends, whose stack pointer
+// leaves the stack, or whose unwind leaves the stack pointer where it was,
+// ends the count within the thread's stack.
 TEST(Backtrace, CountPastTheLimitStaysOnTheStack) {
+  enum class Damage { creeps, leaves, stays };
   struct DamagedStack final : testing::FakePlatform {
-    bool leaves = false;
+    Damage damage = Damage::creeps;
     int unwinds = 0;
     void rtl_virtual_unwind(uint64_t base, uint64_t pc, void* entry,
                             void* context) override {
       auto& registers = *static_cast<CONTEXT*>(context);
       if (++unwinds < 4150) {
         real().rtl_virtual_unwind(base, pc, entry, context);
-      } else if (leaves) {
+      } else if (damage == Damage::leaves) {
         registers.Rsp = uint64_t{1} << 63;  // no memory there to read
         registers.Rip = 1;
-      } else {
+      } else if (damage == Damage::creeps) {
         registers.Rsp += 8;
+      } else if (unwinds > 200000) {
+        registers.Rip = 0;  // a walk that went on ends here, far past the bound
       }
     }
   };
   uint64_t low = 0;
   uint64_t high = 0;
   sys::real_platform().get_current_thread_stack_limits(&low, &high);
-  for (const bool leaves : {false, true}) {
+  const std::pair<Damage, uint64_t> cases[] = {
+      {Damage::creeps, (high - low) / 8}, {Damage::leaves, 60}, {Damage::stays, 60}};
+  for (const auto& [damage, most] : cases) {
+    SCOPED_TRACE(static_cast<int>(damage));
     DamagedStack fake;
-    fake.leaves = leaves;
+    fake.damage = damage;
     testing::ScopedPlatform use(fake);
     const unsigned left_out = deep_trace_left_out();
-    EXPECT_GT(left_out, 50u) << leaves;
-    EXPECT_LE(left_out, leaves ? 60 : (high - low) / 8) << leaves;
+    EXPECT_GT(left_out, 50u);
+    EXPECT_LE(left_out, most);
+  }
+}
+
+// Stack limits that hold nothing: the walk reads nothing of the stack and
+// writes no frame.
+TEST(Backtrace, EmptyStackEndsTheWalkBeforeAnyRead) {
+  struct NoStack final : testing::FakePlatform {
+    uint64_t at = 0;
+    int unwinds = 0;
+    void get_current_thread_stack_limits(uint64_t* low, uint64_t* high) override {
+      *low = at;
+      *high = at;
+    }
+    void rtl_virtual_unwind(uint64_t base, uint64_t pc, void* entry,
+                            void* context) override {
+      ++unwinds;
+      real().rtl_virtual_unwind(base, pc, entry, context);
+    }
+  };
+  uint64_t low = 0;
+  uint64_t high = 0;
+  sys::real_platform().get_current_thread_stack_limits(&low, &high);
+  for (const uint64_t at : {uint64_t{0}, high}) {
+    NoStack fake;
+    fake.at = at;
+    testing::ScopedPlatform use(fake);
+    RecordingSink sink;
+    backtrace_test_descend(3, sink, true);
+    EXPECT_EQ(sink.text(), "stack backtrace:\n") << at;
+    EXPECT_EQ(fake.unwinds, 0) << at;
+  }
+}
+
+// The symbol lookup looks in the program's own folder first, also when the
+// system gives no short path or the same one back.
+TEST(Backtrace, SymbolSearchPathStartsWithTheProgramsFolder) {
+  struct ShortPaths final : testing::FakePlatform {
+    bool fails = false;
+    uint32_t get_short_path_name_w(const char16_t* path, char16_t* buffer,
+                                   uint32_t size) override {
+      const std::u16string_view same(path);
+      if (fails || same.size() >= size) {
+        set_last_error(2);  // ERROR_FILE_NOT_FOUND
+        return 0;
+      }
+      buffer[same.copy(buffer, same.size())] = u'\0';
+      return static_cast<uint32_t>(same.size());
+    }
+  };
+  for (const bool fails : {true, false}) {
+    ShortPaths fake;
+    fake.fails = fails;
+    testing::ScopedPlatform use(fake);
+    const sys::SymbolPaths paths =
+        sys::symbol_paths(u"C:\\Program Files\\tavo\\guess.exe");
+    EXPECT_EQ(paths.short_image, nullptr) << fails;
+    EXPECT_TRUE(std::u16string_view(paths.search.get())
+                    .starts_with(u"C:\\Program Files\\tavo\\;."))
+        << fails;
   }
 }
 

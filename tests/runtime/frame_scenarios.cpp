@@ -14,7 +14,6 @@
 #include "runtime/fatal_unwind.h"
 #include "runtime/overflow.h"
 #include "runtime/run_main.h"
-#include "runtime/testing.h"
 #include "runtime/thread_record.h"
 #include "streams/stdout.h"
 #include "support/fake_platform.h"
@@ -26,6 +25,10 @@ using tavo::SourcePosition;
 
 // A fixed position, so that the tests can expect line 1 byte for byte.
 constexpr SourcePosition here{"scenario.cpp", 7, 3};
+
+// What a scenario does when the start routine releases a failure's payload
+// (see the release at the end of this file); it may raise.
+void (*on_payload_release)() = nullptr;
 
 // A static initialiser that raises when the environment asks it to: the
 // frame's report must serve it, though run_main has not started.
@@ -91,8 +94,9 @@ struct CountedPiece {
 };
 
 void compose_once() {
-  tavo::testing::set_payload_release_hook(
-      [] { tavo::print_to_stdout("composed ", compositions, " times\n"); });
+  on_payload_release = [] {
+    tavo::print_to_stdout("composed ", compositions, " times\n");
+  };
   tavo::raise_fatal_format(here, "a ", CountedPiece{}, " message");
 }
 
@@ -156,8 +160,7 @@ void non_unwinding() {
 
 void failing_release() {
   hold_pending_output();
-  tavo::testing::set_payload_release_hook(
-      [] { tavo::raise_fatal("payload release failed", here); });
+  on_payload_release = [] { tavo::raise_fatal("payload release failed", here); };
   tavo::raise_fatal("released badly", here);
 }
 
@@ -301,26 +304,18 @@ struct OldSystem final : tavo::testing::FakePlatform {
 
 OldSystem old_system;
 
-// This program's own file, named through a path longer than the system's
-// traditional limit of 260 units: 150 extra "\." before the file name. The
-// system's way with a buffer too small: cut to its size, NUL included.
+// This program's own file named by a path longer than MAX_PATH: the path of
+// a copy of it that the frame test made in such a folder (the variable
+// TAVO_SCENARIO_IMAGE_COPY), the same bytes as the image that runs. Wine
+// starts no program by such a path, so the copy does not run itself.
 struct LongModulePath final : tavo::testing::FakePlatform {
   uint32_t get_module_file_name_w(Module module, char16_t* buffer,
                                   uint32_t size) override {
-    char16_t real[1024];
-    const uint32_t length = FakePlatform::get_module_file_name_w(module, real, 1024);
-    std::u16string path(real, length);
-    for (int i = 0; i < 150; ++i) {
-      path.insert(path.rfind(u'\\'), u"\\.");
-    }
-    if (path.size() >= size) {
-      path.copy(buffer, size - 1);
-      buffer[size - 1] = 0;
-      set_last_error(122);  // ERROR_INSUFFICIENT_BUFFER
-      return size;
-    }
-    buffer[path.copy(buffer, path.size())] = 0;
-    return static_cast<uint32_t>(path.size());
+    const uint32_t length =
+        get_environment_variable_w(u"TAVO_SCENARIO_IMAGE_COPY", buffer, size);
+    return length > 0 && length < size
+               ? length
+               : FakePlatform::get_module_file_name_w(module, buffer, size);
   }
 };
 
@@ -391,6 +386,15 @@ void report_description() {
 }
 
 }  // namespace frame_scenario
+
+// Takes the place of the runtime library's release of a payload, which is
+// alone in its object so that a program's own definition wins at link time.
+void tavo::detail::FatalUnwind::release_payload() {
+  if (frame_scenario::on_payload_release != nullptr) {
+    frame_scenario::on_payload_release();
+  }
+  std::string().swap(payload_);
+}
 
 int main(int argc, char** argv) {
   using namespace frame_scenario;

@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "harness/process_harness.h"
+#include "support/program_copy.h"
 #include "support/trace_text.h"
 
 namespace tavo::harness {
@@ -159,8 +161,21 @@ TEST(StackTrace, UnpairedSurrogateInTheEnvironmentGivesShortTrace) {
   expect_trace(run(launch), false, "surrogate");
 }
 
+// The program told that its image is a copy of itself in a folder whose
+// path is longer than MAX_PATH.
 TEST(StackTrace, ProgramUnderALongPathStillNamesItsFrames) {
-  expect_trace(run(scenario(L"fail-long-module-path", u"1")), false, "long path");
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / L"tavo-long-folder";
+  testing::remove_tree(root.wstring());
+  const std::filesystem::path copy = testing::copy_program(
+      sibling_program(L"frame_scenarios.exe"), testing::long_folder(root));
+  ASSERT_GT(copy.native().size(), 260u);
+  ChildSpec launch = scenario(L"fail-long-module-path", u"1");
+  launch.env_changes.emplace_back(
+      u"TAVO_SCENARIO_IMAGE_COPY",
+      std::u16string(copy.native().begin(), copy.native().end()));
+  expect_trace(run(launch), false, "long path");
+  testing::remove_tree(root.wstring());
 }
 
 TEST(StackTrace, ShortTraceVisitsExactly101Frames) {
@@ -207,20 +222,29 @@ TEST(StackTrace, SecondFailureWhileUnwindingGetsFullTrace) {
 }
 
 TEST(Abort, FailureWhereNothingMayUnwindCannotUnwind) {
-  // A failure raised by a thread-local destructor, and one raised by the
-  // overflow handler on a thread whose record is gone: each is reported and
-  // becomes the failure that cannot unwind.
-  const std::pair<const wchar_t*, std::string> cases[] = {
-      {L"thread-local-destructor",
+  // A failure raised by a static initialiser (before the start routine), by
+  // a thread-local destructor, and one raised by the overflow handler on a
+  // thread whose record is gone: each is reported and becomes the failure
+  // that cannot unwind.
+  struct Case {
+    const wchar_t* scenario;
+    bool early;
+    std::string first;
+  };
+  const Case cases[] = {
+      {L"normal", true, line1("<unnamed>", "raised by a static initialiser")},
+      {L"thread-local-destructor", false,
        line1("<unnamed>", "raised by a thread-local destructor")},
-      {L"overflow-without-record",
+      {L"overflow-without-record", false,
        "thread '<unnamed>' panicked at 'the thread's record is gone: its local storage "
        "has "
        "been torn down', "},
   };
-  for (const auto& [name, first] : cases) {
+  for (const auto& [name, early, first] : cases) {
     SCOPED_TRACE(first);
-    ChildResult r = run(scenario(name, u"0"));
+    ChildSpec launch = scenario(name, u"0");
+    if (early) launch.env_changes.emplace_back(u"TAVO_SCENARIO_RAISE_EARLY", u"1");
+    ChildResult r = run(launch);
     EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
     EXPECT_EQ(r.out, "");
     ASSERT_EQ(r.err.substr(0, first.size()), first) << escaped(r.err);
@@ -285,16 +309,6 @@ TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
       EXPECT_EQ(r.err, c.expected_err) << escaped(r.err);
     }
   }
-}
-
-TEST(FatalReport, StaticInitialiserGetsTheReportThenFailsFast) {
-  ChildSpec launch = scenario(L"normal");
-  launch.env_changes.emplace_back(u"TAVO_SCENARIO_RAISE_EARLY", u"1");
-  ChildResult r = run(launch);
-  EXPECT_EQ(r.exit_status, fail_fast_status) << hex_status(r.exit_status);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, line1("<unnamed>", "raised by a static initialiser") + hint)
-      << escaped(r.err);
 }
 
 TEST(StartRoutine, ThreadDescriptionAndOldSystems) {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "runtime/allocation.h"
-#include "runtime/testing.h"
 #include "runtime/thread_record.h"
 #include "support/fake_platform.h"
 #include "support/test_thread.h"
@@ -59,10 +58,7 @@ struct ScriptedEnvironment final : testing::FakePlatform {
 
 TraceStyle style_with(ScriptedEnvironment& env) {
   testing::ScopedPlatform use(env);
-  testing::reset_trace_style_cache();
-  TraceStyle style = trace_style();
-  testing::reset_trace_style_cache();
-  return style;
+  return read_trace_style();
 }
 
 ScriptedEnvironment set_to(std::u16string value) {
@@ -130,15 +126,15 @@ TEST(TraceStyle, LongValueIsReadAgainIntoALargerBuffer) {
   EXPECT_EQ(growing.calls, 3);
 }
 
+// The only test in this program that asks for the cached style: the cache
+// is still unread when it starts.
 TEST(TraceStyle, ReadOncePerProcess) {
   ScriptedEnvironment env = set_to(u"full");
   testing::ScopedPlatform use(env);
-  testing::reset_trace_style_cache();
   EXPECT_EQ(trace_style(), TraceStyle::Full);
   env.present = false;  // a second read would now give Off
   EXPECT_EQ(trace_style(), TraceStyle::Full);
   EXPECT_EQ(env.calls, 1);
-  testing::reset_trace_style_cache();
 }
 
 TEST(ThreadRecord, NamelessOnDemandAndNamedOnRequest) {
