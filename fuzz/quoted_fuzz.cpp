@@ -19,7 +19,7 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-class Collect final : public tavo::Formatter {
+class Collect final : public tavo::TextSink {
  public:
   explicit Collect(size_t fail_at = 0) : fail_at_(fail_at) {}
   bool write_str(std::string_view piece) override {

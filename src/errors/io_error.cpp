@@ -131,7 +131,7 @@ std::optional<int32_t> IoError::raw_os_error() const noexcept {
   return std::nullopt;
 }
 
-bool IoError::write_display(Formatter& out) const {
+bool IoError::write_display(TextSink& out) const {
   switch (word_ & tag_mask) {
     case tag_static:
       return out.write_str(reinterpret_cast<const MessageRecord*>(word_)->message());
@@ -151,7 +151,7 @@ bool IoError::write_display(Formatter& out) const {
   }
 }
 
-bool IoError::write_debug(Formatter& out) const {
+bool IoError::write_debug(TextSink& out) const {
   switch (word_ & tag_mask) {
     case tag_static: {
       auto* record = reinterpret_cast<const MessageRecord*>(word_);

@@ -29,7 +29,7 @@ constinit sys::SrwLock report_lock;
 constinit thread_local uintptr_t thread_failures = 0;
 constinit thread_local bool thread_reporting = false;
 
-class TextBuilder final : public Formatter {
+class TextBuilder final : public TextSink {
  public:
   explicit TextBuilder(std::string& text) : text_(text) {}
   bool write_str(std::string_view piece) override {

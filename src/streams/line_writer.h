@@ -29,7 +29,7 @@ class RawWriter {
 // A line buffer over storage that the owner provides and keeps alive, and
 // the sink that a message is written into. The capacity never grows; it can
 // only drop to 0 (unbuffered).
-class LineWriter final : public TextSink {
+class LineWriter final : public ErrorKeepingSink {
  public:
   LineWriter(char* storage, size_t capacity, RawWriter& lower)
       : storage_(storage), capacity_(capacity), lower_(lower) {}

@@ -58,13 +58,13 @@ namespace {
 // unwinds leaves no error behind for the next one.
 class MessageScope {
  public:
-  explicit MessageScope(TextSink& sink) : sink_(sink), outer_(sink.set_aside_error()) {}
+  explicit MessageScope(ErrorKeepingSink& sink) : sink_(sink), outer_(sink.set_aside_error()) {}
   ~MessageScope() { sink_.restore_error(std::move(outer_)); }
   MessageScope(const MessageScope&) = delete;
   MessageScope& operator=(const MessageScope&) = delete;
 
  private:
-  TextSink& sink_;
+  ErrorKeepingSink& sink_;
   std::optional<IoError> outer_;
 };
 

@@ -4,7 +4,7 @@
 // anything has composed it).
 //
 // A conversion (the display or debug form of an error, a number, a thread
-// name...) hands its text to a `Formatter` in pieces of UTF-8. `write_str`
+// name...) hands its text to a `TextSink` in pieces of UTF-8. `write_str`
 // returns false when the piece could not be taken; the conversion must then
 // stop at once and return false itself. The formatter remembers why (for
 // example the I/O error of the stream below it), so the conversion does not
@@ -25,18 +25,18 @@
 
 namespace tavo {
 
-class Formatter {
+class TextSink {
  public:
   // Takes one piece of text; false means "stop now".
   virtual bool write_str(std::string_view text) = 0;
 
  protected:
-  ~Formatter() = default;
+  ~TextSink() = default;
 };
 
 // An argument that writes itself.
 template <class T>
-concept SelfFormatting = requires(const T& value, Formatter& out) {
+concept SelfFormatting = requires(const T& value, TextSink& out) {
   { value.write_to(out) } -> std::same_as<bool>;
 };
 
@@ -48,14 +48,14 @@ concept DecimalInteger =
 
 // Each argument is one text: a string (any string_view-convertible value) or
 // an integer in decimal goes to the formatter in one call; an object with
-// `bool write_to(Formatter&) const` writes its own pieces. Nothing is
+// `bool write_to(TextSink&) const` writes its own pieces. Nothing is
 // allocated.
-inline bool write_arg(Formatter& out, std::string_view text) {
+inline bool write_arg(TextSink& out, std::string_view text) {
   return out.write_str(text);
 }
 
 template <DecimalInteger T>
-bool write_arg(Formatter& out, T value) {
+bool write_arg(TextSink& out, T value) {
   char digits[24];
   auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
   (void)ec;  // 24 digits hold every 64-bit value.
@@ -63,13 +63,13 @@ bool write_arg(Formatter& out, T value) {
 }
 
 template <SelfFormatting T>
-bool write_arg(Formatter& out, const T& value) {
+bool write_arg(TextSink& out, const T& value) {
   return value.write_to(out);
 }
 
 // Writes every argument to `out`, in order; false at the first failure.
 template <class... Args>
-bool write_args(Formatter& out, const Args&... args) {
+bool write_args(TextSink& out, const Args&... args) {
   return (write_arg(out, args) && ...);
 }
 
@@ -79,7 +79,7 @@ struct SourcePosition {
   uint32_t line;
   uint32_t column;
 
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     return write_args(out, std::string_view(file), ":", line, ":", column);
   }
 };
@@ -103,20 +103,20 @@ class DeferredMessage {
  public:
   constexpr DeferredMessage(std::string_view literal) : literal_(literal) {}
   constexpr DeferredMessage(const char* literal) : literal_(literal) {}
-  DeferredMessage(const void* context, bool (*compose)(const void*, Formatter&))
+  DeferredMessage(const void* context, bool (*compose)(const void*, TextSink&))
       : context_(context), compose_(compose) {}
 
   bool is_literal() const { return compose_ == nullptr; }
   std::string_view literal() const { return literal_; }
   // Writes the message's text (for pieces and arguments, composes it).
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     return compose_ == nullptr ? out.write_str(literal_) : compose_(context_, out);
   }
 
  private:
   std::string_view literal_;
   const void* context_ = nullptr;
-  bool (*compose_)(const void*, Formatter&) = nullptr;
+  bool (*compose_)(const void*, TextSink&) = nullptr;
 };
 
 // Pieces and arguments kept by reference, as a deferred message:
@@ -135,7 +135,7 @@ class MessageArgs {
   DeferredMessage message() const { return DeferredMessage(this, &compose); }
 
  private:
-  static bool compose(const void* self, Formatter& out) {
+  static bool compose(const void* self, TextSink& out) {
     return std::apply([&out](const Args&... a) { return write_args(out, a...); },
                       static_cast<const MessageArgs*>(self)->args_);
   }

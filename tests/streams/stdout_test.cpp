@@ -122,7 +122,7 @@ template <class F>
 struct Around {
   F before;
   std::string_view text;
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     before();
     return out.write_str(text);
   }
@@ -362,7 +362,7 @@ TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
 // Writes a line, ignores its failure, then runs `after` and claims success.
 struct IgnoresFailure {
   std::function<void()> after;
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     (void)out.write_str("a\n");
     after();
     return true;

@@ -1,4 +1,4 @@
-// A Formatter for tests that collects everything it is given into a string,
+// A TextSink for tests that collects everything it is given into a string,
 // and the display form of an error as text.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 namespace tavo::testing {
 
-class StringFormatter final : public Formatter {
+class StringFormatter final : public TextSink {
  public:
   bool write_str(std::string_view piece) override {
     text.append(piece);
