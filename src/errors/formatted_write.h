@@ -2,7 +2,7 @@
 // text/format.h), handed text by text to a sink that can fail with an I/O
 // error.
 //
-//   StderrWriter err;
+//   StderrSink err;
 //   write_formatted(err, "You guessed: ", guess, "\n");
 //
 // The first failing sink call stops the message and is its result; a

@@ -73,7 +73,7 @@ void write_fatal_report(Raise& failure) {
 
   // Each formatted write stops at its first error; the report goes on with
   // the next one regardless.
-  StderrWriter writer;
+  StderrSink writer;
   (void)write_formatted(writer, "thread '", name, "' panicked at '", text, "', ",
                         failure.raised.position, "\n");
   if (style == TraceStyle::Off) {

@@ -33,7 +33,7 @@ long overflow_handler(void* exception_pointers) noexcept {
   if (record != nullptr && record->name()) {
     name = *record->name();
   }
-  StderrWriter writer;
+  StderrSink writer;
   (void)write_formatted(writer, "\nthread '", name, "' has overflowed its stack\n");
   return sys::exception_continue_search;
 }

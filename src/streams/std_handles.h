@@ -55,7 +55,7 @@ IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
 // Standard error as a text sink, unbuffered, with pending UTF-8 bytes of its
 // own that start empty and end with the writer. What the fatal reports and the abort
 // lines write through.
-class StderrWriter final : public ErrorKeepingSink {
+class StderrSink final : public ErrorKeepingSink {
  public:
   bool write_str(std::string_view text) override {
     return accepting() &&

@@ -75,9 +75,9 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
   size_t count = 0;
   for (;;) {
     size_t carried = 0;
-    if (pending_surrogate_ != 0) {
-      units[0] = pending_surrogate_;
-      pending_surrogate_ = 0;
+    if (held_surrogate_ != 0) {
+      units[0] = held_surrogate_;
+      held_surrogate_ = 0;
       carried = 1;
     }
 
@@ -93,7 +93,7 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
         IoError error = IoError::last_os_error();
         // Keep the first half of a character split across reads: a later
         // read may still bring its second half.
-        if (carried != 0) pending_surrogate_ = units[0];
+        if (carried != 0) held_surrogate_ = units[0];
         return error;
       }
       if (read > 0) break;
@@ -103,7 +103,7 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
     read = std::min<uint32_t>(read, static_cast<uint32_t>(wanted - carried));
 
     const bool ended_by_ctrl_z = read > 0 && units[carried + read - 1] == console_ctrl_z;
-    count = settle_console_units(units, carried, read, pending_surrogate_);
+    count = settle_console_units(units, carried, read, held_surrogate_);
     if (count > 0) break;
     // Nothing to convert. That is the end of the input when the console gave
     // nothing or the user typed Ctrl+Z; a read that brought only the first

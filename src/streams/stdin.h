@@ -42,7 +42,7 @@ class StandardInput final : private LineSource {
   sys::SrwLock lock_;
   LineBuffer buffer_;
   // A high surrogate that ended the last console read, or 0.
-  char16_t pending_surrogate_ = 0;
+  char16_t held_surrogate_ = 0;
 };
 
 // The process-wide standard input, created on first use (once, also when

@@ -76,7 +76,7 @@ IoResult<void> StdoutStream::write_message(const DeferredMessage& message) {
   return writer_.finish_message(message.write_to(writer_));
 }
 
-void StdoutStream::exit_flush() {
+void StdoutStream::flush_and_unbuffer() {
   bool overflow = false;
   if (!lock_.try_lock(overflow)) {
     if (overflow) {
@@ -146,7 +146,7 @@ void exit_flush() {
   if (created) {
     return;  // Nothing was ever printed, and from now on nothing is buffered.
   }
-  stream.exit_flush();
+  stream.flush_and_unbuffer();
 }
 
 }  // namespace tavo

@@ -54,10 +54,10 @@ class StdoutStream {
   // Writes one message under the lock. Returns the error that stopped it.
   IoResult<void> write_message(const DeferredMessage& message);
 
-  // The exit step for an existing stream: writes out what is buffered unless
-  // another thread holds the lock or a write never returned, then makes the
-  // stream unbuffered. Errors are dropped.
-  void exit_flush();
+  // Writes out what is buffered unless another thread holds the lock or a
+  // write never returned, then makes the stream unbuffered. Errors are
+  // dropped. The exit step's work on a stream that exists.
+  void flush_and_unbuffer();
 
  private:
   friend struct testing::StdoutProbe;

@@ -28,7 +28,7 @@ namespace {
 using namespace tavo;
 
 int report(const IoResult<void>& result) {
-  StderrWriter err;
+  StderrSink err;
   if (result.ok()) {
     (void)write_formatted(err, "ok\n");
     return 0;

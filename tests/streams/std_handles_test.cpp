@@ -428,14 +428,14 @@ TEST_F(StdHandlesTest, LookupReportsMissingAndInvalidHandles) {
 
 TEST_F(StdHandlesTest, StderrWriterKeepsItsOwnPendingBytes) {
   fake.console = true;
-  StderrWriter writer;
+  StderrSink writer;
   ASSERT_TRUE(write_formatted(writer, "\xE2\x82").ok());
   EXPECT_TRUE(fake.screen.empty());
   ASSERT_TRUE(write_formatted(writer, "\xAC!").ok());
   EXPECT_EQ(fake.screen, u"\u20AC!");
   EXPECT_EQ(fake.std_handle_ids.front(), -12);
   // A fresh writer starts empty: a continuation byte alone is invalid.
-  StderrWriter fresh;
+  StderrSink fresh;
   IoResult<void> result = write_formatted(fresh, "\xAC");
   ASSERT_FALSE(result.ok());
   expect_fixed_error(result.error(), message_console_not_utf8);

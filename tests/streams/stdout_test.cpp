@@ -305,7 +305,7 @@ TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffe
   EXPECT_EQ(failed.error().raw_os_error(), 112);
   EXPECT_EQ(testing::buffered(stream), "defgh\n");
 
-  stream.exit_flush();
+  stream.flush_and_unbuffer();
   EXPECT_EQ(fake.taken_writes(), (Writes{"abcdefgh\n", "defgh\n", "defgh\n"}));
   EXPECT_EQ(testing::capacity(stream), 0u);
   EXPECT_EQ(testing::buffered(stream), "");
@@ -320,7 +320,7 @@ TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.script = {{WriteStep::fail}};
-  stream.exit_flush();  // must not raise
+  stream.flush_and_unbuffer();  // must not raise
   EXPECT_EQ(fake.taken_writes(), Writes{"held"});
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
@@ -342,7 +342,7 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
   while (!inside.load()) {
     std::this_thread::yield();
   }
-  stream.exit_flush();  // must return without waiting
+  stream.flush_and_unbuffer();  // must return without waiting
   EXPECT_EQ(fake.taken_writes(), Writes{});
   EXPECT_EQ(testing::capacity(stream), StdoutStream::buffer_capacity);
   release.store(true);
@@ -354,7 +354,7 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
 TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(
-      write(stream, "before ", around([&] { stream.exit_flush(); }, "after")).ok());
+      write(stream, "before ", around([&] { stream.flush_and_unbuffer(); }, "after")).ok());
   EXPECT_EQ(fake.taken_writes(), (Writes{"before ", "after"}));
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
@@ -392,7 +392,7 @@ TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.script = {{WriteStep::throw_out}};
   EXPECT_THROW((void)stream.write_message(text("\n")), std::runtime_error);
-  stream.exit_flush();  // the lock was released by the unwinding
+  stream.flush_and_unbuffer();  // the lock was released by the unwinding
   EXPECT_EQ(fake.taken_writes(), Writes{"held\n"});
   EXPECT_EQ(testing::capacity(stream), 0u);
   ASSERT_TRUE(stream.write_message(text("x")).ok());
@@ -403,11 +403,11 @@ TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.script = {{WriteStep::throw_out}};
-  EXPECT_THROW((void)write(stream, "x", around([&] { stream.exit_flush(); }, "")),
+  EXPECT_THROW((void)write(stream, "x", around([&] { stream.flush_and_unbuffer(); }, "")),
                std::runtime_error);
   // Another thread's exit step gives up on a lock that is held; this one
   // finds it free and makes the stream unbuffered.
-  std::thread([&] { stream.exit_flush(); }).join();
+  std::thread([&] { stream.flush_and_unbuffer(); }).join();
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
 
@@ -430,7 +430,7 @@ TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
   testing::lock_at_limit(stream);
   const std::function<void()> entries[] = {
       [&] { (void)stream.write_message(text("x")); },
-      [&] { stream.exit_flush(); },
+      [&] { stream.flush_and_unbuffer(); },
   };
   for (const auto& enter : entries) {
     fake.err.clear();
