@@ -11,7 +11,7 @@
 
 #include "errors/quoted.h"
 #include "reference_utf8.h"
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace {
 

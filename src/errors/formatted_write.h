@@ -1,5 +1,5 @@
 // The formatted write: a message made of literal pieces and arguments (see
-// text/format.h), handed text by text to a sink that can fail with an I/O
+// text/write_args.h), handed text by text to a sink that can fail with an I/O
 // error.
 //
 //   StderrSink err;
@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "errors/io_error.h"
-#include "text/format.h"
+#include "text/write_args.h"
 
 namespace tavo {
 

@@ -7,6 +7,7 @@
 #include "errors/os_error_message.h"
 #include "errors/quoted.h"
 #include "platform/platform.h"
+#include "text/write_args.h"
 
 namespace tavo {
 namespace {

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "errors/io_error_kind.h"
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo {
 

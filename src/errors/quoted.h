@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo {
 

@@ -15,7 +15,7 @@
 #include "runtime/thread_record.h"
 #include "runtime/trace_style.h"
 #include "streams/abort.h"
-#include "streams/std_handles.h"
+#include "streams/stderr_sink.h"
 
 namespace tavo {
 

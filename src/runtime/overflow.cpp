@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "runtime/thread_record.h"
 #include "streams/failure.h"
-#include "streams/std_handles.h"
+#include "streams/stderr_sink.h"
 
 namespace tavo {
 

@@ -6,7 +6,7 @@
 
 #include "errors/formatted_write.h"
 #include "platform/platform.h"
-#include "streams/std_handles.h"
+#include "streams/stderr_sink.h"
 
 namespace tavo {
 namespace {

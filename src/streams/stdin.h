@@ -35,8 +35,6 @@ class StandardInput final : private LineSource {
   IoResult<size_t> refill(char* buffer, size_t capacity) override;
   [[noreturn]] void out_of_memory(size_t requested) override;
 
-  IoResult<size_t> read_once(char* buffer, size_t capacity);
-  IoResult<size_t> read_file(sys::Handle handle, char* buffer, size_t capacity);
   IoResult<size_t> read_console(sys::Handle handle, char* buffer, size_t capacity);
 
   sys::SrwLock lock_;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo::testing {
 

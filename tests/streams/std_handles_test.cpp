@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "streams/std_handles.h"
+#include "streams/console_chunk.h"
+#include "streams/std_handle.h"
+#include "streams/stderr_sink.h"
+#include "streams/sync_io.h"
 #include "support/fake_platform.h"
+#include "support/std_handle_writes.h"
 
 namespace tavo {
 namespace {
@@ -17,6 +21,8 @@ namespace {
 using sys::Handle;
 using sys::IoStatusBlock;
 using sys::NtStatus;
+using testing::write_all_to_handle;
+using testing::write_std_handle;
 
 const Handle fake_handle = reinterpret_cast<Handle>(uintptr_t{0x4440});
 
@@ -277,7 +283,7 @@ TEST_F(StdHandlesTest, PartialConsoleWriteReportsTheBytesOfTheUnitsTaken) {
     console.console_accepts = {c.units};
     console.conversion_limit = c.converted;
     testing::ScopedPlatform inner(console);
-    IoResult<size_t> result = write_console_chunk(fake_handle, text);
+    IoResult<size_t> result = ConsoleChunkWriter{fake_handle}(text);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value(), c.bytes) << c.units << " units";
     EXPECT_EQ(console.console_write_sizes.size(), 1u);
@@ -304,7 +310,7 @@ TEST_F(StdHandlesTest, ConsoleChunkIsCutAtACharacterBoundary) {
   fake.console = true;
   // 4094 ASCII bytes, then a 3-byte character across the 4096 limit.
   const std::string text = std::string(4094, 'a') + "\xE2\x82\xAC" + "tail";
-  IoResult<size_t> result = write_console_chunk(fake_handle, text);
+  IoResult<size_t> result = ConsoleChunkWriter{fake_handle}(text);
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), 4094u);
   EXPECT_EQ(fake.console_write_sizes, (std::vector<uint32_t>{4094}));

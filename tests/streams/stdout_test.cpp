@@ -19,6 +19,7 @@
 #include "streams/testing.h"
 #include "support/fake_platform.h"
 #include "support/string_formatter.h"
+#include "text/deferred_message.h"
 
 namespace tavo {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "errors/io_error.h"
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo::testing {
 

@@ -1,0 +1,25 @@
+// One write, or a whole write, to a standard handle with the caller's pending
+// UTF-8 bytes: what a stream's handle writer does, for tests that drive a
+// handle directly.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "streams/std_handle_writer.h"
+
+namespace tavo::testing {
+
+inline IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
+                                         PendingUtf8& pending) {
+  StdHandleWriter writer(id, pending);
+  return writer.write_some(bytes);
+}
+
+inline IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
+                                          PendingUtf8& pending) {
+  StdHandleWriter writer(id, pending);
+  return write_all(writer, bytes);
+}
+
+}  // namespace tavo::testing
