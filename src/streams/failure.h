@@ -1,6 +1,6 @@
 // The fatal-failure entry: how code of this layer and the ones above it
-// raises a failure that it cannot return as an error value (a print that fails, a conversion that
-// fails, a lock nested past its count).
+// raises a failure that it cannot return as an error value (a print that fails, a
+// conversion that fails, a lock nested past its count).
 //
 // `raise_fatal` hands the failure to the fatal steps installed in this layer.
 // The process frame (src/runtime/) installs its own, which write the report

@@ -49,7 +49,8 @@ size_t count(const std::string& text, const std::string& part) {
 
 volatile bool keep_descending = true;
 
-[[gnu::noinline]] void backtrace_test_descend(int depth, ErrorKeepingSink& sink, bool full) {
+[[gnu::noinline]] void backtrace_test_descend(int depth, ErrorKeepingSink& sink,
+                                              bool full) {
   if (depth > 0 && keep_descending) {
     backtrace_test_descend(depth - 1, sink, full);
   } else {

@@ -355,7 +355,8 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
 TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(
-      write(stream, "before ", around([&] { stream.flush_and_unbuffer(); }, "after")).ok());
+      write(stream, "before ", around([&] { stream.flush_and_unbuffer(); }, "after"))
+          .ok());
   EXPECT_EQ(fake.taken_writes(), (Writes{"before ", "after"}));
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
