@@ -33,7 +33,9 @@ class DrainFront {
 
 }  // namespace
 
-IoResult<void> LineWriter::flush_buffer() {
+// Kept out of line: a message's write calls it from more than one place, and
+// one copy of it is smaller than one per call.
+[[gnu::noinline]] IoResult<void> LineWriter::flush_buffer() {
   DrainFront drain(storage_, length_);
   write_in_progress_ = true;
   IoResult<void> result = write_all(lower_, std::string_view(storage_, length_),
@@ -65,26 +67,32 @@ bool LineWriter::write_str(std::string_view text) {
   }
   // Up to and including the last line feed; none without one (npos + 1 is 0).
   const size_t end_of_lines = text.rfind('\n') + 1;
-  const std::string_view lines = text.substr(0, end_of_lines);
-  const std::string_view tail = text.substr(end_of_lines);
-  // Whether the buffer must go out before the tail is added.
+  std::string_view pieces[2] = {{text.data(), end_of_lines},
+                                {text.data() + end_of_lines, text.size() - end_of_lines}};
+  // Whether the buffer must go out before the next piece is added.
   bool flush = false;
-  if (lines.empty()) {
+  if (pieces[0].empty()) {
     // Bytes that end in a line feed stay buffered only after a failed flush;
     // they must go out before anything is added behind them.
     flush = length_ > 0 && storage_[length_ - 1] == '\n';
   } else if (length_ == 0) {
     // Complete lines with nothing before them go on without being copied.
-    if (!keep(write_all(lower_, lines))) {
+    if (!keep(write_all(lower_, pieces[0]))) {
       return false;
     }
-  } else {
-    if ((!fits(lines) && !keep(flush_buffer())) || !add(lines)) {
-      return false;
-    }
-    flush = true;
+    pieces[0] = {};
   }
-  return (!(flush || !fits(tail)) || keep(flush_buffer())) && add(tail);
+  // The lines, which go out once they are buffered, then the tail.
+  for (const std::string_view piece : pieces) {
+    if ((flush || !fits(piece)) && !keep(flush_buffer())) {
+      return false;
+    }
+    if (!add(piece)) {
+      return false;
+    }
+    flush = !piece.empty();
+  }
+  return true;
 }
 
 }  // namespace tavo
