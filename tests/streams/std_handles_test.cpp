@@ -8,10 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "streams/console_chunk.h"
-#include "streams/std_handle.h"
-#include "streams/stderr_sink.h"
-#include "streams/sync_io.h"
 #include "support/fake_platform.h"
 #include "support/std_handle_writes.h"
 
@@ -21,8 +17,6 @@ namespace {
 using sys::Handle;
 using sys::IoStatusBlock;
 using sys::NtStatus;
-using testing::write_all_to_handle;
-using testing::write_std_handle;
 
 const Handle fake_handle = reinterpret_cast<Handle>(uintptr_t{0x4440});
 
