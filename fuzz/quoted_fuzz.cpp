@@ -11,7 +11,7 @@
 
 #include "errors/quoted.h"
 #include "reference_utf8.h"
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-class Collect final : public tavo::Formatter {
+class Collect final : public tavo::TextSink {
  public:
   explicit Collect(size_t fail_at = 0) : fail_at_(fail_at) {}
   bool write_str(std::string_view piece) override {

@@ -3,7 +3,7 @@
 
 namespace tavo {
 
-bool TextSink::keep(IoResult<void> result) {
+bool ErrorKeepingSink::keep(IoResult<void> result) {
   if (result.ok()) {
     return true;
   }
@@ -12,7 +12,7 @@ bool TextSink::keep(IoResult<void> result) {
   return false;
 }
 
-IoError TextSink::take_error() {
+IoError ErrorKeepingSink::take_error() {
   if (error_) {
     IoError error = std::move(*error_);
     error_.reset();

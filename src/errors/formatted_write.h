@@ -1,8 +1,8 @@
 // The formatted write: a message made of literal pieces and arguments (see
-// text/format.h), handed text by text to a sink that can fail with an I/O
+// text/write_args.h), handed text by text to a sink that can fail with an I/O
 // error.
 //
-//   StderrWriter err;
+//   StderrSink err;
 //   write_formatted(err, "You guessed: ", guess, "\n");
 //
 // The first failing sink call stops the message and is its result; a
@@ -15,18 +15,18 @@
 #include <utility>
 
 #include "errors/io_error.h"
-#include "text/format.h"
+#include "text/write_args.h"
 
 namespace tavo {
 
-// A Formatter that writes to an I/O stream (standard error, standard output's
+// A TextSink that writes to an I/O stream (standard error, standard output's
 // line buffer) and keeps the first error of a message. It is the same
 // interface that every conversion writes into, not a second one: a sink's
 // `write_str` hands the text on and, when that fails, keeps the error with
 // `keep` and answers false. After a failure it takes nothing more until the
 // message is finished, even from a conversion that ignored the failure and
 // carried on.
-class TextSink : public Formatter {
+class ErrorKeepingSink : public TextSink {
  public:
   // The outcome of a message whose conversions returned `written`, which
   // also makes the sink ready for the next message: the kept error, or
@@ -46,7 +46,7 @@ class TextSink : public Formatter {
   void restore_error(std::optional<IoError> error) { error_ = std::move(error); }
 
  protected:
-  ~TextSink() = default;
+  ~ErrorKeepingSink() = default;
 
   // False once a write of the current message has failed.
   bool accepting() const { return !error_.has_value(); }
@@ -61,18 +61,18 @@ class TextSink : public Formatter {
 };
 
 template <class... Args>
-IoResult<void> write_formatted(TextSink& sink, const Args&... args) {
+IoResult<void> write_formatted(ErrorKeepingSink& sink, const Args&... args) {
   return sink.finish_message(write_args(sink, args...));
 }
 
 // Arguments that write an error in its display or its debug form.
 struct DisplayOf {
   const IoError& error;
-  bool write_to(Formatter& out) const { return error.write_display(out); }
+  bool write_to(TextSink& out) const { return error.write_display(out); }
 };
 struct DebugOf {
   const IoError& error;
-  bool write_to(Formatter& out) const { return error.write_debug(out); }
+  bool write_to(TextSink& out) const { return error.write_debug(out); }
 };
 inline DisplayOf display(const IoError& error) { return {error}; }
 inline DebugOf debug(const IoError& error) { return {error}; }

@@ -7,6 +7,7 @@
 #include "errors/os_error_message.h"
 #include "errors/quoted.h"
 #include "platform/platform.h"
+#include "text/write_args.h"
 
 namespace tavo {
 namespace {
@@ -131,7 +132,7 @@ std::optional<int32_t> IoError::raw_os_error() const noexcept {
   return std::nullopt;
 }
 
-bool IoError::write_display(Formatter& out) const {
+bool IoError::write_display(TextSink& out) const {
   switch (word_ & tag_mask) {
     case tag_static:
       return out.write_str(reinterpret_cast<const MessageRecord*>(word_)->message());
@@ -151,7 +152,7 @@ bool IoError::write_display(Formatter& out) const {
   }
 }
 
-bool IoError::write_debug(Formatter& out) const {
+bool IoError::write_debug(TextSink& out) const {
   switch (word_ & tag_mask) {
     case tag_static: {
       auto* record = reinterpret_cast<const MessageRecord*>(word_);

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "errors/io_error_kind.h"
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo {
 
@@ -41,8 +41,8 @@ struct CustomErrorOps {
   void (*release)(void* object);
   size_t size;
   size_t alignment;
-  bool (*write_debug)(const void* object, Formatter& out);
-  bool (*write_display)(const void* object, Formatter& out);
+  bool (*write_debug)(const void* object, TextSink& out);
+  bool (*write_display)(const void* object, TextSink& out);
 };
 
 // One 64-bit word; the two low bits select the representation:
@@ -59,8 +59,8 @@ class [[nodiscard]] IoError {
   // Takes ownership of `object`, which lives on the heap from now on until the
   // error is released; if the error cannot be made, it is released at once.
   static IoError custom(IoErrorKind kind, void* object, const CustomErrorOps& ops);
-  // Convenience: any type with `bool write_debug(Formatter&) const` and
-  // `bool write_display(Formatter&) const`.
+  // Convenience: any type with `bool write_debug(TextSink&) const` and
+  // `bool write_display(TextSink&) const`.
   template <class E>
   static IoError custom(IoErrorKind kind, E&& error);
 
@@ -83,8 +83,8 @@ class [[nodiscard]] IoError {
   bool is_os_code(int32_t code) const noexcept { return raw_os_error() == code; }
 
   // The two text forms. They fail only when `out` does.
-  bool write_display(Formatter& out) const;
-  bool write_debug(Formatter& out) const;
+  bool write_display(TextSink& out) const;
+  bool write_debug(TextSink& out) const;
 
   uint64_t word() const noexcept { return word_; }
 
@@ -106,10 +106,10 @@ IoError IoError::custom(IoErrorKind kind, E&& error) {
       [](void* object) { static_cast<T*>(object)->~T(); },
       sizeof(T),
       alignof(T),
-      [](const void* object, Formatter& out) {
+      [](const void* object, TextSink& out) {
         return static_cast<const T*>(object)->write_debug(out);
       },
-      [](const void* object, Formatter& out) {
+      [](const void* object, TextSink& out) {
         return static_cast<const T*>(object)->write_display(out);
       },
   };

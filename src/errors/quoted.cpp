@@ -37,7 +37,7 @@ bool needs_unicode_escape(char32_t c) {
   return unicode::is_grapheme_extend(c) || !unicode::is_printable(c);
 }
 
-bool write_unicode_escape(Formatter& out, char32_t c) {
+bool write_unicode_escape(TextSink& out, char32_t c) {
   // "\u{" + up to 6 hex digits + "}".
   char text[10] = {'\\', 'u', '{'};
   size_t length = 3;
@@ -54,7 +54,7 @@ bool write_unicode_escape(Formatter& out, char32_t c) {
 
 }  // namespace
 
-bool write_quoted(Formatter& out, std::string_view utf8) {
+bool write_quoted(TextSink& out, std::string_view utf8) {
   if (!out.write_str("\"")) {
     return false;
   }

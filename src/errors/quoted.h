@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo {
 
@@ -14,6 +14,6 @@ namespace tavo {
 // written as \u{hex}; every other character is copied, and runs of them go to
 // `out` in one piece. Bytes that are not well-formed UTF-8 are each shown as
 // U+FFFD, so the result is always well-formed. False when `out` fails.
-bool write_quoted(Formatter& out, std::string_view utf8);
+bool write_quoted(TextSink& out, std::string_view utf8);
 
 }  // namespace tavo

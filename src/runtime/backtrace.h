@@ -11,7 +11,7 @@ namespace tavo {
 // a note that details were omitted. A full trace shows at most 4097 frames,
 // so that a damaged stack cannot make it endless; when there are more, its
 // last line says how many were left out. Write errors end the trace quietly.
-void write_stack_trace(TextSink& sink, bool full);
+void write_stack_trace(ErrorKeepingSink& sink, bool full);
 
 }  // namespace tavo
 

@@ -69,7 +69,7 @@ class ReadableName {
 // Writes the frames that the walk hands it.
 class FrameWriter final : public sys::FrameVisitor {
  public:
-  FrameWriter(TextSink& sink, bool full, uint64_t own_base)
+  FrameWriter(ErrorKeepingSink& sink, bool full, uint64_t own_base)
       : sink_(sink), full_(full), open_(full), own_base_(own_base) {}
 
   bool visit(const sys::StackFrame& frame) override {
@@ -154,7 +154,7 @@ class FrameWriter final : public sys::FrameVisitor {
         .ok();
   }
 
-  TextSink& sink_;
+  ErrorKeepingSink& sink_;
   bool full_;
   bool open_;
   bool failed_ = false;
@@ -168,7 +168,7 @@ class FrameWriter final : public sys::FrameVisitor {
 
 // Walks the calling thread's stack and writes the entries; false when a
 // write failed.
-bool write_frames(TextSink& sink, bool full) {
+bool write_frames(ErrorKeepingSink& sink, bool full) {
   const uint64_t own_base = sys::image_base_of(reinterpret_cast<uint64_t>(&write_frames));
   if (!sys::prepare_symbols(own_base)) {
     return true;
@@ -180,7 +180,7 @@ bool write_frames(TextSink& sink, bool full) {
 
 }  // namespace
 
-void write_stack_trace(TextSink& sink, bool full) {
+void write_stack_trace(ErrorKeepingSink& sink, bool full) {
   sys::ExclusiveGuard hold(trace_lock);
   if (!write_formatted(sink, "stack backtrace:\n").ok()) {
     return;

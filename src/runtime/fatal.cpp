@@ -17,7 +17,7 @@
 #include "runtime/thread_record.h"
 #include "runtime/trace_style.h"
 #include "streams/abort.h"
-#include "streams/std_handles.h"
+#include "streams/stderr_sink.h"
 
 namespace tavo {
 
@@ -33,7 +33,7 @@ constinit sys::SrwLock report_lock;
 constinit thread_local uintptr_t thread_failures = 0;
 constinit thread_local bool thread_reporting = false;
 
-class TextBuilder final : public Formatter {
+class TextBuilder final : public TextSink {
  public:
   explicit TextBuilder(std::string& text) : text_(text) {}
   bool write_str(std::string_view piece) override {
@@ -77,7 +77,7 @@ void write_fatal_report(Raise& failure) {
 
   // Each formatted write stops at its first error; the report goes on with
   // the next one regardless.
-  StderrWriter writer;
+  StderrSink writer;
   (void)write_formatted(writer, "thread '", name, "' panicked at '", text, "', ",
                         failure.raised.position, "\n");
   if (style == TraceStyle::Off) {

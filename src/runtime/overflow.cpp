@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "runtime/thread_record.h"
 #include "streams/failure.h"
-#include "streams/std_handles.h"
+#include "streams/stderr_sink.h"
 
 namespace tavo {
 
@@ -33,7 +33,7 @@ long overflow_handler(void* exception_pointers) noexcept {
   if (record != nullptr && record->name()) {
     name = *record->name();
   }
-  StderrWriter writer;
+  StderrSink writer;
   (void)write_formatted(writer, "\nthread '", name, "' has overflowed its stack\n");
   return sys::exception_continue_search;
 }

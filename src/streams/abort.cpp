@@ -6,7 +6,7 @@
 
 #include "errors/formatted_write.h"
 #include "platform/platform.h"
-#include "streams/std_handles.h"
+#include "streams/stderr_sink.h"
 
 namespace tavo {
 namespace {
@@ -26,7 +26,7 @@ void abort_process() {
 
 void abort_with_line(std::string_view line) {
   if (!writing_abort_line.exchange(true, std::memory_order_acq_rel)) {
-    StderrWriter writer;
+    StderrSink writer;
     (void)write_formatted(writer, line);
   }
   abort_process();
@@ -35,7 +35,7 @@ void abort_with_line(std::string_view line) {
 void report_allocation_failure(size_t size) {
   {
     // The writer and the number's digits live on the stack.
-    StderrWriter writer;
+    StderrSink writer;
     (void)write_formatted(writer, "memory allocation of ", size, " bytes failed\n");
   }
   abort_process();

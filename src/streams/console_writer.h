@@ -1,8 +1,9 @@
-// The console side of a standard-handle write, kept apart from the platform:
+// The console side of a standard-handle write, kept apart from the handles:
 // the rules that turn a stream of UTF-8 bytes, cut anywhere by the caller,
 // into whole characters for a console that takes UTF-16. The rules decide
-// what one write shows and takes; the standard handles show it, so the rules
-// also run without Windows.
+// what one write shows and takes; a chunk writer shows it (the console's,
+// streams/console_chunk.h, or a test's), so the rules also run without
+// Windows.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,8 @@ namespace tavo {
 // The leading bytes of one UTF-8 character whose remaining bytes have not
 // arrived yet: 0 to 3 bytes; the first pending byte is always the lead byte
 // of a 2- to 4-byte sequence, and the pending bytes can always still become
-// that character. One per output stream.
+// that character. One per output stream; the line reader keeps the same
+// kind of character while it judges a line chunk by chunk.
 struct PendingUtf8 {
   uint8_t bytes[4] = {0, 0, 0, 0};
   uint8_t count = 0;

@@ -1,6 +1,6 @@
-// The fatal-failure entry: how code of any layer raises a failure that it
-// cannot return as an error value (a print that fails, a conversion that
-// fails, a lock nested past its count).
+// The fatal-failure entry: how code of this layer and the ones above it
+// raises a failure that it cannot return as an error value (a print that fails, a
+// conversion that fails, a lock nested past its count).
 //
 // `raise_fatal` hands the failure to the fatal steps installed in this layer.
 // The process frame (src/runtime/) installs its own, which write the report
@@ -11,7 +11,8 @@
 // line on standard error.
 #pragma once
 
-#include "text/format.h"
+#include "text/deferred_message.h"
+#include "text/source_position.h"
 
 namespace tavo {
 

@@ -31,7 +31,7 @@ constexpr bool has_line_feed(uint64_t word) {
 // rather than in a second pass over the whole line once it is complete. The
 // chunks together are the line's bytes in order, and the verdict is the one
 // for all of them as a whole: a character cut by the end of one chunk is kept
-// as a partial character and judged together with the first bytes of the
+// as a pending character and judged together with the first bytes of the
 // next.
 class LineScan {
  public:
@@ -41,8 +41,8 @@ class LineScan {
     if (failed_) return find_line_feed(bytes, size);
     const auto* p = reinterpret_cast<const uint8_t*>(bytes);
     size_t i = 0;
-    if (partial_count_ > 0) {
-      i = complete_partial(p, size);
+    if (pending_count_ > 0) {
+      i = complete_pending(p, size);
       if (failed_) return find_line_feed(bytes, size);
     }
     while (i < size) {
@@ -65,8 +65,8 @@ class LineScan {
       const std::string_view rest(bytes + i, size - i);
       if (length != 0 && length > rest.size() && utf8::is_cut_short(rest)) {
         // The chunk ends inside this character (so no line feed follows).
-        std::memcpy(partial_, rest.data(), rest.size());
-        partial_count_ = rest.size();
+        std::memcpy(pending_, rest.data(), rest.size());
+        pending_count_ = rest.size();
         return size;
       }
       if (length == 0 || utf8::valid_prefix_length(rest.substr(0, length)) != length) {
@@ -80,29 +80,29 @@ class LineScan {
 
   // True when the bytes judged so far are well-formed UTF-8 and do not end
   // inside a character.
-  bool well_formed() const { return !failed_ && partial_count_ == 0; }
+  bool well_formed() const { return !failed_ && pending_count_ == 0; }
 
  private:
-  // Adds the first bytes of a chunk to the partial character; returns how many
+  // Adds the first bytes of a chunk to the pending character; returns how many
   // were taken.
-  size_t complete_partial(const uint8_t* p, size_t size) {
-    const size_t length = static_cast<size_t>(utf8::sequence_length(partial_[0]));
-    const size_t taken = std::min(length - partial_count_, size);
-    std::memcpy(partial_ + partial_count_, p, taken);
-    partial_count_ += taken;
-    const std::string_view character(reinterpret_cast<const char*>(partial_),
-                                     partial_count_);
-    if (partial_count_ < length) {
+  size_t complete_pending(const uint8_t* p, size_t size) {
+    const size_t length = static_cast<size_t>(utf8::sequence_length(pending_[0]));
+    const size_t taken = std::min(length - pending_count_, size);
+    std::memcpy(pending_ + pending_count_, p, taken);
+    pending_count_ += taken;
+    const std::string_view character(reinterpret_cast<const char*>(pending_),
+                                     pending_count_);
+    if (pending_count_ < length) {
       failed_ = !utf8::is_cut_short(character);
       return taken;
     }
     failed_ = !utf8::is_well_formed(character);
-    partial_count_ = 0;
+    pending_count_ = 0;
     return taken;
   }
 
-  uint8_t partial_[4] = {};
-  size_t partial_count_ = 0;
+  uint8_t pending_[4] = {};
+  size_t pending_count_ = 0;
   bool failed_ = false;
 };
 

@@ -1,4 +1,4 @@
-// Line assembly for standard input, free of any platform: the input buffer,
+// Line assembly for standard input, free of any system call: the input buffer,
 // the line-feed search, and the loop that cuts one line out of buffered input
 // (refilling as often as the line needs) and admits it only as well-formed
 // UTF-8. Where the bytes come from is the caller's `LineSource`.

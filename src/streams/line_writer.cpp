@@ -2,10 +2,8 @@
 // keeps unwritten bytes in order.
 #include "streams/line_writer.h"
 
-#include <algorithm>
 #include <cstring>
-
-#include "streams/offer_until_taken.h"
+#include <utility>
 
 namespace tavo {
 
@@ -35,76 +33,66 @@ class DrainFront {
 
 }  // namespace
 
-IoResult<void> LineWriter::flush_buffer() {
+// Kept out of line: a message's write calls it from more than one place, and
+// one copy of it is smaller than one per call.
+[[gnu::noinline]] IoResult<void> LineWriter::flush_buffer() {
   DrainFront drain(storage_, length_);
-  auto write_some = [&](std::string_view rest) {
-    write_in_progress_ = true;
-    IoResult<size_t> result = lower_.write_some(rest);
-    write_in_progress_ = false;
-    // A lower writer never reports more than it was offered; if one did, the
-    // buffer would be read past its end when it drains.
-    if (result.ok()) drain.written += std::min(result.value(), rest.size());
-    return result;
-  };
-  return offer_until_taken(std::string_view(storage_, length_), write_some,
-                           message_write_buffered_data);
-}
-
-IoResult<void> LineWriter::write_direct(std::string_view bytes) {
-  return offer_until_taken(
-      bytes, [this](std::string_view rest) { return lower_.write_some(rest); });
-}
-
-IoResult<void> LineWriter::buffered_add(std::string_view bytes) {
-  if (bytes.empty()) {
-    return {};
-  }
-  if (bytes.size() > capacity_ - length_) {
-    if (IoResult<void> flushed = flush_buffer(); !flushed.ok()) {
-      return flushed;
-    }
-  }
-  if (bytes.size() < capacity_) {
-    // After the flush above, the bytes fit: either they did already, or the
-    // buffer is now empty and they are shorter than the capacity.
-    std::memcpy(storage_ + length_, bytes.data(), bytes.size());
-    length_ += bytes.size();
-    return {};
-  }
   write_in_progress_ = true;
-  IoResult<void> result = write_direct(bytes);
+  IoResult<void> result = write_all(lower_, std::string_view(storage_, length_),
+                                    &drain.written, message_write_buffered_data);
   write_in_progress_ = false;
   return result;
 }
 
-IoResult<void> LineWriter::write_line_buffered(std::string_view bytes) {
-  const size_t last_line_feed = bytes.rfind('\n');
-  if (last_line_feed == std::string_view::npos) {
+bool LineWriter::add(std::string_view bytes) {
+  if (bytes.empty()) {
+    return true;
+  }
+  if (bytes.size() < capacity_) {
+    std::memcpy(storage_ + length_, bytes.data(), bytes.size());
+    length_ += bytes.size();
+    return true;
+  }
+  write_in_progress_ = true;
+  IoResult<void> result = write_all(lower_, bytes);
+  write_in_progress_ = false;
+  return keep(std::move(result));
+}
+
+// Every flush is made here, not inside `add`, so that no write of a message
+// goes deeper than a flush (or a direct write) under this call.
+bool LineWriter::write_str(std::string_view text) {
+  if (!accepting()) {
+    return false;
+  }
+  // Up to and including the last line feed; none without one (npos + 1 is 0).
+  const size_t end_of_lines = text.rfind('\n') + 1;
+  std::string_view pieces[2] = {{text.data(), end_of_lines},
+                                {text.data() + end_of_lines, text.size() - end_of_lines}};
+  // Whether the buffer must go out before the next piece is added.
+  bool flush = false;
+  if (pieces[0].empty()) {
     // Bytes that end in a line feed stay buffered only after a failed flush;
     // they must go out before anything is added behind them.
-    if (length_ > 0 && storage_[length_ - 1] == '\n') {
-      if (IoResult<void> flushed = flush_buffer(); !flushed.ok()) {
-        return flushed;
-      }
+    flush = length_ > 0 && storage_[length_ - 1] == '\n';
+  } else if (length_ == 0) {
+    // Complete lines with nothing before them go on without being copied.
+    if (!keep(write_all(lower_, pieces[0]))) {
+      return false;
     }
-    return buffered_add(bytes);
+    pieces[0] = {};
   }
-
-  const std::string_view lines = bytes.substr(0, last_line_feed + 1);
-  const std::string_view tail = bytes.substr(last_line_feed + 1);
-  if (length_ == 0) {
-    if (IoResult<void> written = write_direct(lines); !written.ok()) {
-      return written;
+  // The lines, which go out once they are buffered, then the tail.
+  for (const std::string_view piece : pieces) {
+    if ((flush || !fits(piece)) && !keep(flush_buffer())) {
+      return false;
     }
-  } else {
-    if (IoResult<void> added = buffered_add(lines); !added.ok()) {
-      return added;
+    if (!add(piece)) {
+      return false;
     }
-    if (IoResult<void> flushed = flush_buffer(); !flushed.ok()) {
-      return flushed;
-    }
+    flush = !piece.empty();
   }
-  return buffered_add(tail);
+  return true;
 }
 
 }  // namespace tavo

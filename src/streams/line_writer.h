@@ -1,5 +1,5 @@
-// The line buffer behind standard output, kept apart from the platform so
-// that it can be exercised with a scripted lower writer.
+// The line buffer behind standard output, over any lower writer (standard
+// output's handle, or a scripted one in tests).
 //
 // Text handed in is passed on up to its last line feed at once; what follows
 // the last line feed waits in the buffer until a later line feed, an
@@ -12,39 +12,24 @@
 
 #include "errors/formatted_write.h"
 #include "errors/io_error.h"
+#include "streams/write_all.h"
 
 namespace tavo {
-
-// The writer under the line buffer: a standard handle, or a test double.
-class RawWriter {
- public:
-  // One write; returns how many of the bytes were taken (possibly fewer than
-  // offered, possibly 0).
-  virtual IoResult<size_t> write_some(std::string_view bytes) = 0;
-
- protected:
-  ~RawWriter() = default;
-};
 
 // A line buffer over storage that the owner provides and keeps alive, and
 // the sink that a message is written into. The capacity never grows; it can
 // only drop to 0 (unbuffered).
-class LineWriter final : public TextSink {
+class LineWriter final : public ErrorKeepingSink {
  public:
   LineWriter(char* storage, size_t capacity, RawWriter& lower)
       : storage_(storage), capacity_(capacity), lower_(lower) {}
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;
 
-  // One text of a message.
-  bool write_str(std::string_view text) override {
-    return accepting() && keep(write_line_buffered(text));
-  }
-
-  // Hands `bytes` in. On success every byte up to the last line feed handed
-  // in so far has been passed to the lower writer, and at most `capacity()`
-  // bytes after it are buffered.
-  IoResult<void> write_line_buffered(std::string_view bytes);
+  // One text of a message. On success every byte up to the last line feed
+  // handed in so far has been passed to the lower writer, and at most
+  // `capacity()` bytes after it are buffered.
+  bool write_str(std::string_view text) override;
 
   // Passes the buffered bytes to the lower writer, retrying after
   // `Interrupted`. Whatever the outcome, the bytes not taken stay buffered,
@@ -66,9 +51,11 @@ class LineWriter final : public TextSink {
   std::string_view buffered() const { return {storage_, length_}; }
 
  private:
-  IoResult<void> buffered_add(std::string_view bytes);
-  // Passes `bytes` straight to the lower writer, all of them or an error.
-  IoResult<void> write_direct(std::string_view bytes);
+  // Whether `bytes` fit beside what is buffered.
+  bool fits(std::string_view bytes) const { return bytes.size() <= capacity_ - length_; }
+  // Buffers `bytes`, which fit, or passes them straight to the lower writer
+  // when they are too long for the buffer (which is then empty).
+  bool add(std::string_view bytes);
 
   char* storage_;
   size_t capacity_;

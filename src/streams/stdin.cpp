@@ -9,7 +9,9 @@
 
 #include "streams/abort.h"
 #include "streams/console_input.h"
-#include "streams/std_handles.h"
+#include "streams/console_writer.h"
+#include "streams/std_handle.h"
+#include "streams/sync_io.h"
 
 namespace tavo {
 namespace {
@@ -41,28 +43,18 @@ void StandardInput::out_of_memory(size_t requested) {
 }
 
 IoResult<size_t> StandardInput::refill(char* buffer, size_t capacity) {
-  IoResult<size_t> result = read_once(buffer, capacity);
-  // A missing or closed standard input handle reads as empty input, whichever
-  // step noticed it.
-  if (!result && result.error().is_os_code(sys::error_invalid_handle)) {
-    return size_t{0};
-  }
-  return result;
-}
-
-IoResult<size_t> StandardInput::read_once(char* buffer, size_t capacity) {
   // Looked up on every read: the handle may have been replaced meanwhile.
   IoResult<sys::Handle> handle = lookup_std_handle(sys::std_input_handle);
-  if (!handle) return std::move(handle.error());
-  if (is_console(handle.value())) return read_console(handle.value(), buffer, capacity);
-  return read_file(handle.value(), buffer, capacity);
-}
-
-IoResult<size_t> StandardInput::read_file(sys::Handle handle, char* buffer,
-                                          size_t capacity) {
-  IoResult<size_t> result = sync_read(handle, buffer, capacity);
-  // The writer of a pipe has gone: that is the end of the input.
-  if (!result && result.error().kind() == IoErrorKind::BrokenPipe) return size_t{0};
+  const bool file = handle && !is_console(handle.value());
+  IoResult<size_t> result = !handle ? IoResult<size_t>(std::move(handle.error()))
+                            : file  ? sync_read(handle.value(), buffer, capacity)
+                                    : read_console(handle.value(), buffer, capacity);
+  // A missing or closed standard input handle reads as empty input, whichever
+  // step noticed it; so does a file read after the writer of a pipe has gone.
+  if (!result && (result.error().is_os_code(sys::error_invalid_handle) ||
+                  (file && result.error().kind() == IoErrorKind::BrokenPipe))) {
+    return size_t{0};
+  }
   return result;
 }
 
@@ -75,9 +67,9 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
   size_t count = 0;
   for (;;) {
     size_t carried = 0;
-    if (pending_surrogate_ != 0) {
-      units[0] = pending_surrogate_;
-      pending_surrogate_ = 0;
+    if (held_surrogate_ != 0) {
+      units[0] = held_surrogate_;
+      held_surrogate_ = 0;
       carried = 1;
     }
 
@@ -93,7 +85,7 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
         IoError error = IoError::last_os_error();
         // Keep the first half of a character split across reads: a later
         // read may still bring its second half.
-        if (carried != 0) pending_surrogate_ = units[0];
+        if (carried != 0) held_surrogate_ = units[0];
         return error;
       }
       if (read > 0) break;
@@ -103,7 +95,7 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
     read = std::min<uint32_t>(read, static_cast<uint32_t>(wanted - carried));
 
     const bool ended_by_ctrl_z = read > 0 && units[carried + read - 1] == console_ctrl_z;
-    count = settle_console_units(units, carried, read, pending_surrogate_);
+    count = settle_console_units(units, carried, read, held_surrogate_);
     if (count > 0) break;
     // Nothing to convert. That is the end of the input when the console gave
     // nothing or the user typed Ctrl+Z; a read that brought only the first

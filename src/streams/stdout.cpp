@@ -13,29 +13,21 @@
 
 namespace tavo {
 
-// The missing-handle rule, for every platform write to standard output: an
-// error with OS code 6, whichever call gave it, takes the bytes as written.
-IoResult<size_t> StdoutHandle::write_some(std::string_view bytes) {
-  IoResult<size_t> result = write_std_handle(sys::std_output_handle, bytes, pending_);
-  if (!result.ok() &&
-      result.error().is_os_code(static_cast<int32_t>(sys::error_invalid_handle))) {
-    return bytes.size();
+namespace {
+
+void lock_or_raise(ReentrantLock& lock) {
+  if (!lock.lock()) {
+    raise_fatal("lock count overflow in reentrant mutex", TAVO_HERE);
   }
-  return result;
 }
 
-// Holds the stream's lock for a scope, also while a fatal failure unwinds.
+}  // namespace
+
+// Holds the lock that the caller has just taken for a scope, also while a
+// fatal failure unwinds.
 class StdoutStream::LockScope {
  public:
-  struct Adopt {};
-
-  explicit LockScope(ReentrantLock& lock) : lock_(lock) {
-    if (!lock_.lock()) {
-      raise_fatal("lock count overflow in reentrant mutex", TAVO_HERE);
-    }
-  }
-  // Takes over the level of the lock that the caller has just taken.
-  LockScope(ReentrantLock& lock, Adopt) : lock_(lock) {}
+  explicit LockScope(ReentrantLock& lock) : lock_(lock) {}
   ~LockScope() { lock_.unlock(); }
   LockScope(const LockScope&) = delete;
   LockScope& operator=(const LockScope&) = delete;
@@ -46,37 +38,43 @@ class StdoutStream::LockScope {
 
 StdoutStream::StdoutStream(size_t capacity)
     : storage_(capacity == 0 ? nullptr : static_cast<char*>(::operator new(capacity))),
+      handle_(sys::std_output_handle, pending_, MissingHandle::takes_all),
       writer_(storage_, capacity, handle_) {}
 
 StdoutStream::~StdoutStream() { ::operator delete(storage_); }
 
-namespace {
-
-// The line buffer's error state for one message. A print made from inside an
-// argument of another (the lock is re-entrant) has a result of its own: the
-// outer message's error, if any, is set aside until it ends. A message that
-// unwinds leaves no error behind for the next one.
-class MessageScope {
- public:
-  explicit MessageScope(TextSink& sink) : sink_(sink), outer_(sink.set_aside_error()) {}
-  ~MessageScope() { sink_.restore_error(std::move(outer_)); }
-  MessageScope(const MessageScope&) = delete;
-  MessageScope& operator=(const MessageScope&) = delete;
-
- private:
-  TextSink& sink_;
-  std::optional<IoError> outer_;
-};
-
-}  // namespace
-
-IoResult<void> StdoutStream::write_message(const DeferredMessage& message) {
-  LockScope lock(lock_);
-  MessageScope scope(writer_);
-  return writer_.finish_message(message.write_to(writer_));
+StdoutStream::Message::Message(StdoutStream& stream) : stream_(stream) {
+  lock_or_raise(stream_.lock_);
+  outer_ = stream_.writer_.set_aside_error();
 }
 
-void StdoutStream::exit_flush() {
+StdoutStream::Message::~Message() {
+  if (open_) {
+    // Unwinding: the message's own error goes, the outer one comes back.
+    close();
+  }
+}
+
+void StdoutStream::Message::close() {
+  open_ = false;
+  stream_.writer_.restore_error(std::move(outer_));
+  stream_.lock_.unlock();
+}
+
+IoResult<void> StdoutStream::Message::finish(bool written) {
+  IoResult<void> result = stream_.writer_.finish_message(written);
+  close();
+  return result;
+}
+
+void StdoutStream::Message::finish_print(bool written) {
+  IoResult<void> result = finish(written);
+  if (!result.ok()) {
+    raise_fatal_format(TAVO_HERE, "failed printing to stdout: ", display(result.error()));
+  }
+}
+
+void StdoutStream::flush_and_unbuffer() {
   bool overflow = false;
   if (!lock_.try_lock(overflow)) {
     if (overflow) {
@@ -87,14 +85,14 @@ void StdoutStream::exit_flush() {
   }
   // The flush can end in a fatal failure (the console conversion); nested
   // inside a print, a level kept past it would lock every other thread out.
-  LockScope lock(lock_, LockScope::Adopt{});
+  LockScope lock(lock_);
   // A write that never returned left the buffer in an unknown state with
   // respect to what the handle has already seen: do not repeat it.
   if (!writer_.write_in_progress()) {
     (void)writer_.flush_buffer();
   }
   writer_.make_unbuffered();
-  handle_.drop_pending();
+  pending_.clear();
 }
 
 namespace {
@@ -127,18 +125,6 @@ StdoutStream& stdout_stream() {
   return obtain_stream(created);
 }
 
-namespace detail {
-
-void print_message(const DeferredMessage& message) {
-  IoResult<void> result = stdout_stream().write_message(message);
-  // The lock is free again here: the report must not wait on it.
-  if (!result.ok()) {
-    raise_fatal_format(TAVO_HERE, "failed printing to stdout: ", display(result.error()));
-  }
-}
-
-}  // namespace detail
-
 void exit_flush() {
   exit_begun.store(true, std::memory_order_release);
   bool created = false;
@@ -146,7 +132,7 @@ void exit_flush() {
   if (created) {
     return;  // Nothing was ever printed, and from now on nothing is buffered.
   }
-  stream.exit_flush();
+  stream.flush_and_unbuffer();
 }
 
 }  // namespace tavo

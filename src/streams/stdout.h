@@ -10,33 +10,20 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "errors/io_error.h"
 #include "streams/line_writer.h"
 #include "streams/reentrant_lock.h"
-#include "streams/std_handles.h"
-#include "text/format.h"
+#include "streams/std_handle_writer.h"
+#include "text/write_args.h"
 
 namespace tavo {
 
-// Standard output's handle as the line buffer's lower writer, with the
-// stream's pending UTF-8 bytes. A missing standard output (no handle, or one
-// the system calls invalid) takes every byte and shows none, instead of
-// failing the program.
-class StdoutHandle final : public RawWriter {
- public:
-  IoResult<size_t> write_some(std::string_view bytes) override;
-  // Drops the first bytes of a character still waiting for the rest.
-  void drop_pending() { pending_ = PendingUtf8{}; }
-
- private:
-  PendingUtf8 pending_;
-};
-
 // The state behind standard output. The program has exactly one, made on
 // first use and never destroyed (see stdout_stream()); tests make their own
-// to start from a known state. Every platform write goes to standard output.
+// to start from a known state. Every write goes to standard output's handle.
 class StdoutStream {
  public:
   // The usual capacity of the line buffer.
@@ -51,13 +38,47 @@ class StdoutStream {
   // then gives its buffer back.
   ~StdoutStream();
 
-  // Writes one message under the lock. Returns the error that stopped it.
-  IoResult<void> write_message(const DeferredMessage& message);
+  // One message under the stream's lock: the sink its texts are written into
+  // and, once they are, its result. A print made from inside an argument of
+  // another (the lock is re-entrant) has a result of its own: the outer
+  // message's error, if any, is set aside until it ends. A message that
+  // unwinds leaves no error behind for the next one.
+  class Message {
+   public:
+    explicit Message(StdoutStream& stream);
+    ~Message();
+    Message(const Message&) = delete;
+    Message& operator=(const Message&) = delete;
 
-  // The exit step for an existing stream: writes out what is buffered unless
-  // another thread holds the lock or a write never returned, then makes the
-  // stream unbuffered. Errors are dropped.
-  void exit_flush();
+    TextSink& sink() { return stream_.writer_; }
+    // The error that stopped the message, if any, for texts whose writes
+    // returned `written`. Releases the lock: call it once, last.
+    IoResult<void> finish(bool written);
+    // As `finish`, for a print: its failure is raised ("failed printing to
+    // stdout: {error}") once the lock is free again, so the report never
+    // waits on it.
+    void finish_print(bool written);
+
+   private:
+    // Puts the outer message's error back and releases the lock.
+    void close();
+
+    StdoutStream& stream_;
+    std::optional<IoError> outer_;
+    bool open_ = true;
+  };
+
+  // Writes one message under the lock. Returns the error that stopped it.
+  template <class... Args>
+  IoResult<void> write_message(const Args&... args) {
+    Message message(*this);
+    return message.finish((write_arg(message.sink(), args) && ...));
+  }
+
+  // Writes out what is buffered unless another thread holds the lock or a
+  // write never returned, then makes the stream unbuffered. Errors are
+  // dropped. The exit step's work on a stream that exists.
+  void flush_and_unbuffer();
 
  private:
   friend struct testing::StdoutProbe;
@@ -65,7 +86,8 @@ class StdoutStream {
 
   char* storage_;
   ReentrantLock lock_;
-  StdoutHandle handle_;
+  PendingUtf8 pending_;
+  StdHandleWriter handle_;
   LineWriter writer_;
 };
 
@@ -73,18 +95,13 @@ class StdoutStream {
 // first use.
 StdoutStream& stdout_stream();
 
-namespace detail {
-// Writes one formatted message to standard output; a failure raises
-// "failed printing to stdout: {error}" at a place in the stream's code.
-void print_message(const DeferredMessage& message);
-}  // namespace detail
-
 // Prints the pieces and arguments as one message; the arguments are those of
-// the formatted write (strings, integers, objects with write_to).
+// the formatted write (strings, integers, objects with write_to). The texts
+// go straight into the line buffer.
 template <class... Args>
 void print_to_stdout(const Args&... args) {
-  const MessageArgs<Args...> pieces(args...);
-  detail::print_message(pieces.message());
+  StdoutStream::Message message(stdout_stream());
+  message.finish_print((write_arg(message.sink(), args) && ...));
 }
 
 // The exit step: writes out what standard output still buffers and makes the

@@ -1,6 +1,8 @@
 // UTF-16 as this program meets it: the console's units and the system's
-// texts. The halves of a surrogate pair, and the one conversion of units
-// into UTF-8 that every caller uses.
+// texts. The halves of a surrogate pair, and the conversion of units into
+// UTF-8 for the system's texts (messages, symbol names, the environment).
+// Standard input converts a console's units with the system's own
+// conversion instead (streams/stdin.cpp), which refuses an unpaired half.
 #pragma once
 
 #include <string>

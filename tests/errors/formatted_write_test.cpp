@@ -41,7 +41,7 @@ namespace {
 // Records each call; fails the call numbered `fail_at` (from 1) and every
 // later one. Like every sink, it takes nothing after a failure until the
 // message is finished.
-struct RecordingSink final : TextSink {
+struct RecordingSink final : ErrorKeepingSink {
   std::vector<std::string> calls;
   size_t fail_at = 0;
 
@@ -58,7 +58,7 @@ struct RecordingSink final : TextSink {
 // Writes "<", its value, ">" as three pieces.
 struct Bracketed {
   int value;
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     return out.write_str("<") && write_arg(out, value) && out.write_str(">");
   }
 };
@@ -66,7 +66,7 @@ struct Bracketed {
 // A conversion that fails by itself after writing `before` pieces.
 struct FailingConversion {
   int before;
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     for (int i = 0; i < before; ++i) {
       if (!out.write_str("part")) return false;
     }
@@ -76,7 +76,7 @@ struct FailingConversion {
 
 // A faulty conversion that ignores a failed piece and claims success.
 struct IgnoresFailure {
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     (void)out.write_str("first");
     (void)out.write_str("second");
     return true;
@@ -169,7 +169,7 @@ TEST(FormattedWriteTest, SinkErrorIsNotHiddenByAConversionThatIgnoresIt) {
 
 // A sink that stores nothing, so that only the formatting itself could ask
 // for memory.
-struct CountingSink final : TextSink {
+struct CountingSink final : ErrorKeepingSink {
   size_t bytes = 0;
   size_t calls = 0;
   bool write_str(std::string_view text) override {

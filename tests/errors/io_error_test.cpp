@@ -44,10 +44,10 @@ using testing::RecordingFormatter;
 using testing::ScopedPlatform;
 
 std::string display_of(const IoError& error) {
-  return testing::written([&](Formatter& out) { return error.write_display(out); });
+  return testing::written([&](TextSink& out) { return error.write_display(out); });
 }
 std::string debug_of(const IoError& error) {
-  return testing::written([&](Formatter& out) { return error.write_debug(out); });
+  return testing::written([&](TextSink& out) { return error.write_debug(out); });
 }
 
 // An error object that counts how often it is released.
@@ -62,10 +62,10 @@ struct alignas(32) Payload {
   ~Payload() {
     if (releases != nullptr) ++*releases;
   }
-  bool write_debug(Formatter& out) const {
+  bool write_debug(TextSink& out) const {
     return out.write_str("Payload(") && write_quoted(out, note) && out.write_str(")");
   }
-  bool write_display(Formatter& out) const {
+  bool write_display(TextSink& out) const {
     return out.write_str("payload: ") && out.write_str(note);
   }
 };
@@ -264,8 +264,8 @@ TEST(IoErrorTest, PayloadThatRaisesWhileMovedInLeavesNoAllocation) {
   struct RaisingPayload {
     RaisingPayload() = default;
     RaisingPayload(RaisingPayload&&) { throw 7; }
-    bool write_debug(Formatter&) const { return true; }
-    bool write_display(Formatter&) const { return true; }
+    bool write_debug(TextSink&) const { return true; }
+    bool write_display(TextSink&) const { return true; }
   };
   MessagePlatform heap;
   ScopedPlatform use(heap);
@@ -295,10 +295,10 @@ TEST(IoErrorTest, CustomPayloadWithoutStorageIsReleasedButNotFreed) {
       [](void*) { ++releases; },
       0,
       1,
-      [](const void* o, Formatter& out) {
+      [](const void* o, TextSink& out) {
         return out.write_str(static_cast<const char*>(o));
       },
-      [](const void*, Formatter& out) { return out.write_str("shown"); },
+      [](const void*, TextSink& out) { return out.write_str("shown"); },
   };
   MessagePlatform heap;
   ScopedPlatform use(heap);
@@ -368,7 +368,7 @@ TEST(IoErrorTest, FailingSinkStopsTheFormAtThatCall) {
   errors.push_back(IoError::from_kind(IoErrorKind::NotFound));
   errors.push_back(IoError::custom(IoErrorKind::Other, Payload(&releases, "p\tq")));
 
-  using Form = bool (IoError::*)(Formatter&) const;
+  using Form = bool (IoError::*)(TextSink&) const;
   const Form forms[] = {&IoError::write_display, &IoError::write_debug};
   for (size_t e = 0; e < errors.size(); ++e) {
     for (Form form : forms) {
@@ -390,7 +390,7 @@ TEST(IoErrorTest, FailingSinkStopsTheFormAtThatCall) {
 }
 
 // The forms through a sink of the layer below: the sink's own error comes back.
-class FailingSink final : public TextSink {
+class FailingSink final : public ErrorKeepingSink {
  public:
   explicit FailingSink(int fail_at) : fail_at_(fail_at) {}
   bool write_str(std::string_view text) override {

@@ -15,7 +15,7 @@ namespace {
 using testing::RecordingFormatter;
 
 std::string quoted(std::string_view text) {
-  return testing::written([&](Formatter& out) { return write_quoted(out, text); });
+  return testing::written([&](TextSink& out) { return write_quoted(out, text); });
 }
 
 std::vector<std::string> quoted_pieces(std::string_view text) {

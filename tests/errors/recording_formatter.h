@@ -1,4 +1,4 @@
-// A Formatter for tests that keeps what it was given without allocating (so
+// A TextSink for tests that keeps what it was given without allocating (so
 // allocation counts around it stay exact) and can be told to fail.
 #pragma once
 
@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo::testing {
 
-class RecordingFormatter final : public Formatter {
+class RecordingFormatter final : public TextSink {
  public:
   // `fail_at` is the 1-based call that fails (and every one after it); 0
   // never fails.

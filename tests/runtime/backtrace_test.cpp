@@ -22,7 +22,7 @@ const std::string trailer =
     "backtrace.\n";
 
 // Keeps what it is given; fails every write from the `fail_from`th on.
-class RecordingSink final : public TextSink {
+class RecordingSink final : public ErrorKeepingSink {
  public:
   explicit RecordingSink(int fail_from = -1) : fail_from_(fail_from) {}
   bool write_str(std::string_view text) override {
@@ -52,7 +52,8 @@ size_t count(const std::string& text, const std::string& part) {
 
 volatile bool keep_descending = true;
 
-[[gnu::noinline]] void backtrace_test_descend(int depth, TextSink& sink, bool full) {
+[[gnu::noinline]] void backtrace_test_descend(int depth, ErrorKeepingSink& sink,
+                                              bool full) {
   if (depth > 0 && keep_descending) {
     backtrace_test_descend(depth - 1, sink, full);
   } else {

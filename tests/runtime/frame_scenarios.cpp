@@ -87,7 +87,7 @@ void fail_composed() {
 int compositions = 0;
 
 struct CountedPiece {
-  bool write_to(tavo::Formatter& out) const {
+  bool write_to(tavo::TextSink& out) const {
     ++compositions;
     return out.write_str("counted");
   }

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "streams/console_writer.h"
-#include "streams/offer_until_taken.h"
+#include "streams/write_all.h"
 
 namespace tavo {
 namespace {
@@ -21,6 +22,14 @@ struct RecordingConsole {
   }
 };
 
+// A lower writer whose one write is `step`.
+template <class Step>
+struct WriteStep final : RawWriter {
+  explicit WriteStep(Step s) : step(std::move(s)) {}
+  IoResult<size_t> write_some(std::string_view bytes) override { return step(bytes); }
+  Step step;
+};
+
 bool is_console_not_utf8(const IoError& error) {
   return error.word() == reinterpret_cast<uintptr_t>(&message_console_not_utf8);
 }
@@ -32,11 +41,12 @@ struct Feed {
 };
 Feed feed_all(std::string_view bytes, PendingUtf8& pending, RecordingConsole& console) {
   Feed feed;
-  IoResult<void> result = offer_until_taken(bytes, [&](std::string_view rest) {
+  WriteStep console_write([&](std::string_view rest) {
     IoResult<size_t> n = write_console(rest, pending, console);
     if (n.ok()) feed.taken += n.value();
     return n;
   });
+  IoResult<void> result = write_all(console_write, bytes);
   return {std::move(result), feed.taken};
 }
 
@@ -226,41 +236,45 @@ TEST(ConsoleWriterTest, UnitsCountAsTheBytesTheyCameFrom) {
   }
 }
 
-TEST(OfferUntilTakenTest, InterruptedIsRetriedAndOtherErrorsStop) {
+TEST(WriteAllTest, InterruptedIsRetriedAndOtherErrorsStop) {
   int calls = 0;
   std::string taken;
-  IoResult<void> ok =
-      offer_until_taken("abcdef", [&](std::string_view rest) -> IoResult<size_t> {
-        ++calls;
-        if (calls <= 3) return IoError::from_kind(IoErrorKind::Interrupted);
-        taken.append(rest.substr(0, 2));
-        return size_t{2};
-      });
+  size_t counted = 0;
+  WriteStep two_after_interrupts([&](std::string_view rest) -> IoResult<size_t> {
+    ++calls;
+    if (calls <= 3) return IoError::from_kind(IoErrorKind::Interrupted);
+    taken.append(rest.substr(0, 2));
+    return size_t{2};
+  });
+  IoResult<void> ok = write_all(two_after_interrupts, "abcdef", &counted);
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(calls, 6);
   EXPECT_EQ(taken, "abcdef");
+  EXPECT_EQ(counted, 6u);
 
   calls = 0;
-  IoResult<void> failed =
-      offer_until_taken("abc", [&](std::string_view) -> IoResult<size_t> {
-        ++calls;
-        return IoError::from_kind(IoErrorKind::TimedOut);
-      });
+  WriteStep timing_out([&](std::string_view) -> IoResult<size_t> {
+    ++calls;
+    return IoError::from_kind(IoErrorKind::TimedOut);
+  });
+  IoResult<void> failed = write_all(timing_out, "abc");
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().kind(), IoErrorKind::TimedOut);
   EXPECT_EQ(calls, 1);
 
-  IoResult<void> zero = offer_until_taken(
-      "abc", [](std::string_view) -> IoResult<size_t> { return size_t{0}; });
+  WriteStep taking_nothing(
+      [](std::string_view) -> IoResult<size_t> { return size_t{0}; });
+  IoResult<void> zero = write_all(taking_nothing, "abc");
   ASSERT_FALSE(zero.ok());
   EXPECT_EQ(zero.error().word(),
             reinterpret_cast<uintptr_t>(&message_write_whole_buffer));
 
   calls = 0;
-  IoResult<void> empty = offer_until_taken("", [&](std::string_view) -> IoResult<size_t> {
+  WriteStep counting([&](std::string_view) -> IoResult<size_t> {
     ++calls;
     return size_t{1};
   });
+  IoResult<void> empty = write_all(counting, "");
   EXPECT_TRUE(empty.ok());
   EXPECT_EQ(calls, 0);
 }

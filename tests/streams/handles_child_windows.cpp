@@ -20,15 +20,15 @@
 
 #include "errors/formatted_write.h"
 #include "runtime/run_main.h"
-#include "streams/std_handles.h"
 #include "support/fake_platform.h"
+#include "support/std_handle_writes.h"
 
 namespace {
 
 using namespace tavo;
 
 int report(const IoResult<void>& result) {
-  StderrWriter err;
+  StderrSink err;
   if (result.ok()) {
     (void)write_formatted(err, "ok\n");
     return 0;

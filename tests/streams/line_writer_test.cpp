@@ -61,7 +61,9 @@ struct Fixture {
   explicit Fixture(size_t capacity = 1024) : writer(storage, capacity, lower) {
     lower.observed = &writer;
   }
-  IoResult<void> write(std::string_view text) { return writer.write_line_buffered(text); }
+  IoResult<void> write(std::string_view text) {
+    return writer.finish_message(writer.write_str(text));
+  }
 
   char storage[1024];
   ScriptedWriter lower;

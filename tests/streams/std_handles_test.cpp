@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "streams/std_handles.h"
 #include "support/fake_platform.h"
+#include "support/std_handle_writes.h"
 
 namespace tavo {
 namespace {
@@ -277,7 +277,7 @@ TEST_F(StdHandlesTest, PartialConsoleWriteReportsTheBytesOfTheUnitsTaken) {
     console.console_accepts = {c.units};
     console.conversion_limit = c.converted;
     testing::ScopedPlatform inner(console);
-    IoResult<size_t> result = write_console_chunk(fake_handle, text);
+    IoResult<size_t> result = ConsoleChunkWriter{fake_handle}(text);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value(), c.bytes) << c.units << " units";
     EXPECT_EQ(console.console_write_sizes.size(), 1u);
@@ -304,7 +304,7 @@ TEST_F(StdHandlesTest, ConsoleChunkIsCutAtACharacterBoundary) {
   fake.console = true;
   // 4094 ASCII bytes, then a 3-byte character across the 4096 limit.
   const std::string text = std::string(4094, 'a') + "\xE2\x82\xAC" + "tail";
-  IoResult<size_t> result = write_console_chunk(fake_handle, text);
+  IoResult<size_t> result = ConsoleChunkWriter{fake_handle}(text);
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), 4094u);
   EXPECT_EQ(fake.console_write_sizes, (std::vector<uint32_t>{4094}));
@@ -428,14 +428,14 @@ TEST_F(StdHandlesTest, LookupReportsMissingAndInvalidHandles) {
 
 TEST_F(StdHandlesTest, StderrWriterKeepsItsOwnPendingBytes) {
   fake.console = true;
-  StderrWriter writer;
+  StderrSink writer;
   ASSERT_TRUE(write_formatted(writer, "\xE2\x82").ok());
   EXPECT_TRUE(fake.screen.empty());
   ASSERT_TRUE(write_formatted(writer, "\xAC!").ok());
   EXPECT_EQ(fake.screen, u"\u20AC!");
   EXPECT_EQ(fake.std_handle_ids.front(), -12);
   // A fresh writer starts empty: a continuation byte alone is invalid.
-  StderrWriter fresh;
+  StderrSink fresh;
   IoResult<void> result = write_formatted(fresh, "\xAC");
   ASSERT_FALSE(result.ok());
   expect_fixed_error(result.error(), message_console_not_utf8);

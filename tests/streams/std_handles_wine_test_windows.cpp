@@ -8,7 +8,8 @@
 
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
-#include "streams/std_handles.h"
+#include "streams/std_handle.h"
+#include "streams/sync_io.h"
 #include "support/trace_text.h"
 #include "support/where_tests_run.h"
 
@@ -210,7 +211,7 @@ TEST(StdHandlesWineTest, FailedConversionIsAFatalFailure) {
   const std::string& note = testing::report_hint;
   ASSERT_GT(r.err.size(), head.size() + note.size()) << escaped(r.err);
   EXPECT_EQ(r.err.substr(0, head.size()), head) << escaped(r.err);
-  EXPECT_NE(r.err.find("std_handles.cpp:"), std::string::npos) << escaped(r.err);
+  EXPECT_NE(r.err.find("console_chunk.cpp:"), std::string::npos) << escaped(r.err);
   EXPECT_EQ(r.err.substr(r.err.size() - note.size()), note) << escaped(r.err);
   EXPECT_EQ(r.out, "");
 }

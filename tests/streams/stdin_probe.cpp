@@ -27,7 +27,7 @@ namespace {
 
 using tavo::testing::hex;
 
-struct StringFormatter final : tavo::Formatter {
+struct StringFormatter final : tavo::TextSink {
   std::string text;
   bool write_str(std::string_view piece) override {
     text.append(piece);

@@ -76,7 +76,7 @@ StdoutTakesNothing stdout_takes_nothing;
 tavo::sys::SrwLock never_released;
 
 struct WaitForever {
-  bool write_to(tavo::Formatter& out) const {
+  bool write_to(tavo::TextSink& out) const {
     static_cast<void>(out.write_str("never "));
     never_released.lock_exclusive();  // held by the main routine forever
     return true;
@@ -85,7 +85,7 @@ struct WaitForever {
 
 // An argument whose conversion gives up without a failed write.
 struct FailingConversion {
-  bool write_to(tavo::Formatter&) const { return false; }
+  bool write_to(tavo::TextSink&) const { return false; }
 };
 
 void formatter_error() { print_to_stdout(FailingConversion{}, "\n"); }
@@ -139,7 +139,7 @@ void other_holds() {
   tavo::testing::TestThread holder([&inside] {
     struct Mark {
       std::atomic<bool>* inside;
-      bool write_to(tavo::Formatter& out) const {
+      bool write_to(tavo::TextSink& out) const {
         inside->store(true);
         return out.write_str("holder ");
       }

@@ -19,6 +19,7 @@
 #include "support/fake_platform.h"
 #include "support/string_formatter.h"
 #include "support/test_thread.h"
+#include "text/deferred_message.h"
 
 namespace tavo {
 namespace {
@@ -122,7 +123,7 @@ template <class F>
 struct Around {
   F before;
   std::string_view text;
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     before();
     return out.write_str(text);
   }
@@ -305,7 +306,7 @@ TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffe
   EXPECT_EQ(failed.error().raw_os_error(), 112);
   EXPECT_EQ(testing::buffered(stream), "defgh\n");
 
-  stream.exit_flush();
+  stream.flush_and_unbuffer();
   EXPECT_EQ(fake.taken_writes(), (Writes{"abcdefgh\n", "defgh\n", "defgh\n"}));
   EXPECT_EQ(testing::capacity(stream), 0u);
   EXPECT_EQ(testing::buffered(stream), "");
@@ -320,7 +321,7 @@ TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.script = {{WriteStep::fail}};
-  stream.exit_flush();  // must not raise
+  stream.flush_and_unbuffer();  // must not raise
   EXPECT_EQ(fake.taken_writes(), Writes{"held"});
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
@@ -342,7 +343,7 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
   while (!inside.load()) {
     testing::yield_to_other_threads();
   }
-  stream.exit_flush();  // must return without waiting
+  stream.flush_and_unbuffer();  // must return without waiting
   EXPECT_EQ(fake.taken_writes(), Writes{});
   EXPECT_EQ(testing::capacity(stream), StdoutStream::buffer_capacity);
   release.store(true);
@@ -354,7 +355,8 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
 TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(
-      write(stream, "before ", around([&] { stream.exit_flush(); }, "after")).ok());
+      write(stream, "before ", around([&] { stream.flush_and_unbuffer(); }, "after"))
+          .ok());
   EXPECT_EQ(fake.taken_writes(), (Writes{"before ", "after"}));
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
@@ -362,7 +364,7 @@ TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
 // Writes a line, ignores its failure, then runs `after` and claims success.
 struct IgnoresFailure {
   std::function<void()> after;
-  bool write_to(Formatter& out) const {
+  bool write_to(TextSink& out) const {
     (void)out.write_str("a\n");
     after();
     return true;
@@ -392,7 +394,7 @@ TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.script = {{WriteStep::throw_out}};
   EXPECT_THROW((void)stream.write_message(text("\n")), std::runtime_error);
-  stream.exit_flush();  // the lock was released by the unwinding
+  stream.flush_and_unbuffer();  // the lock was released by the unwinding
   EXPECT_EQ(fake.taken_writes(), Writes{"held\n"});
   EXPECT_EQ(testing::capacity(stream), 0u);
   ASSERT_TRUE(stream.write_message(text("x")).ok());
@@ -403,11 +405,11 @@ TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
   StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.script = {{WriteStep::throw_out}};
-  EXPECT_THROW((void)write(stream, "x", around([&] { stream.exit_flush(); }, "")),
+  EXPECT_THROW((void)write(stream, "x", around([&] { stream.flush_and_unbuffer(); }, "")),
                std::runtime_error);
   // Another thread's exit step gives up on a lock that is held; this one
   // finds it free and makes the stream unbuffered.
-  testing::TestThread([&] { stream.exit_flush(); }).join();
+  testing::TestThread([&] { stream.flush_and_unbuffer(); }).join();
   EXPECT_EQ(testing::capacity(stream), 0u);
 }
 
@@ -430,7 +432,7 @@ TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
   testing::lock_at_limit(stream);
   const std::function<void()> entries[] = {
       [&] { (void)stream.write_message(text("x")); },
-      [&] { stream.exit_flush(); },
+      [&] { stream.flush_and_unbuffer(); },
   };
   for (const auto& enter : entries) {
     fake.err.clear();

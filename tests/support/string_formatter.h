@@ -1,4 +1,4 @@
-// A Formatter for tests that collects everything it is given into a string,
+// A TextSink for tests that collects everything it is given into a string,
 // and the display form of an error as text.
 #pragma once
 
@@ -8,11 +8,11 @@
 #include <string_view>
 
 #include "errors/io_error.h"
-#include "text/format.h"
+#include "text/text_sink.h"
 
 namespace tavo::testing {
 
-class StringFormatter final : public Formatter {
+class StringFormatter final : public TextSink {
  public:
   bool write_str(std::string_view piece) override {
     text.append(piece);
