@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "streams/reentrant_lock.h"
-#include "support/string_formatter.h"
+#include "support/collecting_formatter.h"
 
 namespace tavo {
 namespace {
@@ -54,7 +54,6 @@ class ScriptedWriter final : public RawWriter {
 };
 
 using tavo::testing::display_text;
-using tavo::testing::StringFormatter;
 
 // A 1024-byte line writer with its own storage and a scripted lower writer.
 struct Fixture {
