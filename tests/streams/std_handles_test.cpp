@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "streams/std_handles.h"
+#include "support/collecting_formatter.h"
 #include "support/std_handles_fake.h"
 
 namespace tavo {
 namespace {
 
 using sys::Handle;
+using testing::outcome;
 using testing::status_disk_full;
 using testing::StdHandlesFake;
 using Sizes = std::vector<uint32_t>;
@@ -46,15 +48,11 @@ TEST_F(StdHandlesTest, LongAsciiTextGoesToTheConsoleIn4096UnitPieces) {
 
 TEST_F(StdHandlesTest, CharacterSplitOverTwoWritesIsShownOnceWhole) {
   fake.out.console = true;
-  IoResult<size_t> first = write_std_handle(-11, "\xC3", pending);
-  ASSERT_TRUE(first.ok());
-  EXPECT_EQ(first.value(), 1u);
+  EXPECT_EQ(outcome(write_std_handle(-11, "\xC3", pending)), "ok 1");
   EXPECT_TRUE(fake.out.console_write_sizes.empty());
   EXPECT_EQ(pending.count, 1);
 
-  IoResult<size_t> second = write_std_handle(-11, "\xA9", pending);
-  ASSERT_TRUE(second.ok());
-  EXPECT_EQ(second.value(), 1u);
+  EXPECT_EQ(outcome(write_std_handle(-11, "\xA9", pending)), "ok 1");
   EXPECT_EQ(fake.out.screen, u"\u00E9");
   EXPECT_TRUE(pending.empty());
 }
@@ -116,12 +114,11 @@ TEST_F(StdHandlesTest, ConsoleStoppingInsideASurrogatePairGetsTheSecondHalf) {
     console.out.console_writes = {{.most = 2}};  // "a" and the first half of U+1F600
     if (second_fails) console.out.console_writes.push_back({.error = 6});
     testing::ScopedPlatform inner(console);
-    IoResult<size_t> result = write_std_handle(-11,
-                                               "a\xF0\x9F\x98\x80"
-                                               "b",
-                                               pending);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.value(), 5u);  // "a" and the whole character, not "b"
+    // "a" and the whole character, not "b".
+    const std::string_view text =
+        "a\xF0\x9F\x98\x80"
+        "b";
+    EXPECT_EQ(outcome(write_std_handle(-11, text, pending)), "ok 5");
     EXPECT_EQ(console.out.console_write_sizes, (Sizes{4, 1}));
     EXPECT_EQ(console.out.screen, second_fails ? u"a\xD83D" : u"a\U0001F600");
   }
@@ -140,23 +137,19 @@ TEST_F(StdHandlesTest, PartialConsoleWriteReportsTheBytesOfTheUnitsTaken) {
     int converted = 3;
   } cases[] = {{0, 0}, {1, 2}, {2, 5}, {3, 6}, {3, 5, 2}};
   for (const auto& c : cases) {
-    StdHandlesFake console;
-    console.out.console_writes = {{.most = c.units}};
-    console.units_reported_at_most = c.converted;
-    testing::ScopedPlatform inner(console);
-    IoResult<size_t> result = write_console_chunk(console.out.handle, text);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.value(), c.bytes) << c.units << " units";
-    EXPECT_EQ(console.out.console_write_sizes.size(), 1u);
+    fake.out.console_writes = {{.most = c.units}};
+    fake.out.console_write_sizes.clear();
+    fake.units_reported_at_most = c.converted;
+    EXPECT_EQ(outcome(write_console_chunk(out, text)), "ok " + std::to_string(c.bytes))
+        << c.units << " units";
+    EXPECT_EQ(fake.out.console_write_sizes.size(), 1u);
   }
 }
 
 TEST_F(StdHandlesTest, ConsoleWriteFailureGivesTheLastError) {
   fake.out.console = true;
   fake.out.console_writes = {{.error = 6}};
-  IoResult<size_t> result = write_std_handle(-11, "hi", pending);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().raw_os_error(), 6);
+  EXPECT_EQ(outcome(write_std_handle(-11, "hi", pending)), "Uncategorized 6");
 }
 
 TEST_F(StdHandlesTest, ConsoleTakingNothingFailsTheWriteAll) {
@@ -170,9 +163,7 @@ TEST_F(StdHandlesTest, ConsoleTakingNothingFailsTheWriteAll) {
 TEST_F(StdHandlesTest, ConsoleChunkIsCutAtACharacterBoundary) {
   // 4094 ASCII bytes, then a 3-byte character across the 4096 limit.
   const std::string text = std::string(4094, 'a') + "\xE2\x82\xAC" + "tail";
-  IoResult<size_t> result = write_console_chunk(out, text);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), 4094u);
+  EXPECT_EQ(outcome(write_console_chunk(out, text)), "ok 4094");
   EXPECT_EQ(fake.out.console_write_sizes, Sizes{4094});
 }
 
@@ -188,33 +179,24 @@ TEST_F(StdHandlesTest, HandleTakingNothingFailsWithWriteZero) {
 
 TEST_F(StdHandlesTest, EmptyWritesMakeNoPlatformCall) {
   ASSERT_TRUE(write_all_to_handle(-11, "", pending).ok());
-  IoResult<size_t> once = write_std_handle(-12, "", pending);
-  ASSERT_TRUE(once.ok());
-  EXPECT_EQ(once.value(), 0u);
+  EXPECT_EQ(outcome(write_std_handle(-12, "", pending)), "ok 0");
   EXPECT_TRUE(fake.lookup_ids.empty());
 }
 
 TEST_F(StdHandlesTest, PendingWriteCompletedByTheWaitSucceeds) {
   fake.out.transfers = {{.status = sys::status_pending, .most = 4}};
-  IoResult<size_t> result = sync_write(out, "hello", 5);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), 4u);
+  EXPECT_EQ(outcome(sync_write(out, "hello", 5)), "ok 4");
   EXPECT_EQ(fake.waited, std::vector<Handle>{out});
 }
 
 TEST_F(StdHandlesTest, PendingWriteThatFailsAfterTheWaitGivesItsError) {
   fake.out.transfers = {{.status = sys::status_pending, .later = status_disk_full}};
-  IoResult<size_t> result = sync_write(out, "hello", 5);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().raw_os_error(), 112);
-  EXPECT_EQ(result.error().kind(), IoErrorKind::StorageFull);
+  EXPECT_EQ(outcome(sync_write(out, "hello", 5)), "StorageFull 112");
 }
 
 TEST_F(StdHandlesTest, FailedWriteStatusMapsToItsWindowsCode) {
   fake.out.transfers = {{.status = status_disk_full}};
-  IoResult<void> result = write_all_to_handle(-11, "x", pending);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().raw_os_error(), 112);
+  EXPECT_EQ(outcome(write_all_to_handle(-11, "x", pending)), "StorageFull 112");
   EXPECT_TRUE(fake.waited.empty());
 }
 
@@ -223,9 +205,7 @@ TEST_F(StdHandlesTest, RequestsBeyond4GiBAreTakenInClampedParts) {
   fake.record = StdHandlesFake::Record::lengths;
   static const char anchor = 0;
   const size_t five_gib = size_t{5} << 30;
-  IoResult<size_t> once = sync_write(out, &anchor, five_gib);
-  ASSERT_TRUE(once.ok());
-  EXPECT_EQ(once.value(), 0xFFFFFFFFu);
+  EXPECT_EQ(outcome(sync_write(out, &anchor, five_gib)), "ok 4294967295");
 
   fake.out.write_lengths.clear();
   ASSERT_TRUE(
@@ -242,46 +222,31 @@ TEST_F(StdHandlesTest, RequestsBeyond4GiBAreTakenInClampedParts) {
 TEST_F(StdHandlesTest, ReadsEndOfFileAsZeroWhetherDirectOrAfterTheWait) {
   char buffer[16];
   fake.out.transfers = {{.status = sys::status_end_of_file}};
-  IoResult<size_t> direct = sync_read(out, buffer, sizeof buffer);
-  ASSERT_TRUE(direct.ok());
-  EXPECT_EQ(direct.value(), 0u);
+  EXPECT_EQ(outcome(sync_read(out, buffer, sizeof buffer)), "ok 0");
 
   fake.out.transfers = {
       {.status = sys::status_pending, .later = sys::status_end_of_file}};
-  IoResult<size_t> waited = sync_read(out, buffer, sizeof buffer);
-  ASSERT_TRUE(waited.ok());
-  EXPECT_EQ(waited.value(), 0u);
+  EXPECT_EQ(outcome(sync_read(out, buffer, sizeof buffer)), "ok 0");
 
   fake.out.transfers = {{.data = "abc"}};
-  IoResult<size_t> data = sync_read(out, buffer, sizeof buffer);
-  ASSERT_TRUE(data.ok());
-  EXPECT_EQ(std::string(buffer, data.value()), "abc");
+  EXPECT_EQ(outcome(sync_read(out, buffer, sizeof buffer)), "ok 3");
+  EXPECT_EQ(std::string(buffer, 3), "abc");
 
   fake.out.transfers = {{.status = testing::status_pipe_broken}};
-  IoResult<size_t> broken = sync_read(out, buffer, sizeof buffer);
-  ASSERT_FALSE(broken.ok());
-  EXPECT_EQ(broken.error().raw_os_error(), 109);
-  EXPECT_EQ(broken.error().kind(), IoErrorKind::BrokenPipe);
+  EXPECT_EQ(outcome(sync_read(out, buffer, sizeof buffer)), "BrokenPipe 109");
 }
 
 // --- Handles -----------------------------------------------------------------
 
 TEST_F(StdHandlesTest, LookupReportsMissingAndInvalidHandles) {
   fake.in.given = nullptr;
-  IoResult<Handle> missing = lookup_std_handle(-10);
-  ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().raw_os_error(), 6);
+  EXPECT_EQ(outcome(lookup_std_handle(-10)), "Uncategorized 6");
 
   fake.err.given = sys::invalid_handle_value();
   fake.lookup_error = 5;
-  IoResult<Handle> invalid = lookup_std_handle(-12);
-  ASSERT_FALSE(invalid.ok());
-  EXPECT_EQ(invalid.error().raw_os_error(), 5);
-
+  EXPECT_EQ(outcome(lookup_std_handle(-12)), "PermissionDenied 5");
   // Through a write, the lookup's error is the write's error.
-  IoResult<void> write = write_all_to_handle(-12, "x", pending);
-  ASSERT_FALSE(write.ok());
-  EXPECT_EQ(write.error().raw_os_error(), 5);
+  EXPECT_EQ(outcome(write_all_to_handle(-12, "x", pending)), "PermissionDenied 5");
 
   IoResult<Handle> found = lookup_std_handle(-11);
   ASSERT_TRUE(found.ok());

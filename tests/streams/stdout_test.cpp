@@ -21,7 +21,7 @@
 namespace tavo {
 namespace {
 
-using testing::display_text;
+using testing::outcome;
 using testing::ScopedPlatform;
 using testing::status_disk_full;
 using testing::StdHandlesFake;
@@ -58,6 +58,9 @@ class StdoutTest : public ::testing::Test {
  protected:
   StdHandlesFake fake;
   ScopedPlatform use{fake};
+  // A stream of the test's own, to reach the buffer limits and the exit step
+  // without touching the process-wide one.
+  StdoutStream stream{StdoutStream::buffer_capacity};
 };
 
 // ---- The process-wide stream, through print_to_stdout ----
@@ -158,8 +161,7 @@ TEST_F(StdoutTest, PrintsAllocateNothing) {
   EXPECT_EQ(allocation_count(), before);
 }
 
-// ---- A stream of the test's own, to reach the buffer limits and the exit
-// step without touching the process-wide one ----
+// ---- The test's own stream ----
 
 struct SizeCase {
   const char* name;
@@ -171,7 +173,6 @@ struct SizeCase {
 class StdoutSizes : public StdoutTest, public ::testing::WithParamInterface<SizeCase> {};
 
 TEST_P(StdoutSizes, BufferLimit) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   std::vector<std::string> texts;
   for (size_t i = 0; i < GetParam().sizes.size(); ++i) {
     texts.emplace_back(GetParam().sizes[i], static_cast<char>('a' + i));
@@ -191,27 +192,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StdoutTest, HandleThatTakesNothingFailsWithTheRightMessage) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   fake.out.transfers = {{.most = 0}};
-  IoResult<void> direct = stream.write_message(text("line\n"));
-  ASSERT_FALSE(direct.ok());
-  EXPECT_EQ(direct.error().kind(), IoErrorKind::WriteZero);
-  EXPECT_EQ(display_text(direct.error()), "failed to write whole buffer");
+  EXPECT_EQ(outcome(stream.write_message(text("line\n"))),
+            "WriteZero: failed to write whole buffer");
 
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.out.transfers = {{.most = 0}};
-  IoResult<void> flushed = stream.write_message(text("\n"));
-  ASSERT_FALSE(flushed.ok());
-  EXPECT_EQ(display_text(flushed.error()), "failed to write the buffered data");
+  EXPECT_EQ(outcome(stream.write_message(text("\n"))),
+            "WriteZero: failed to write the buffered data");
 }
 
 TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffered) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("abcdefgh")).ok());
   fake.out.transfers = {{.most = 3}, {.status = status_disk_full}};
-  IoResult<void> failed = stream.write_message(text("\n"));
-  ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(outcome(stream.write_message(text("\n"))), "StorageFull 112");
   EXPECT_EQ(Probe::buffered(stream), "defgh\n");
 
   stream.exit_flush();
@@ -226,7 +220,6 @@ TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffe
 }
 
 TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.out.transfers = {{.status = status_disk_full}};
   stream.exit_flush();  // must not raise
@@ -235,7 +228,6 @@ TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
 }
 
 TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(write(stream, "held by main ").ok());
   std::atomic<bool> inside{false};
   std::atomic<bool> release{false};
@@ -261,7 +253,6 @@ TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
 }
 
 TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(
       write(stream, "before ", around([&] { stream.exit_flush(); }, "after")).ok());
   EXPECT_EQ(fake.out.writes, (Writes{"before ", "after"}));
@@ -279,7 +270,6 @@ struct IgnoresFailure {
 };
 
 TEST_F(StdoutTest, EachMessageEndsWithItsOwnError) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   // A print nested in a message that has already failed still writes, and
   // succeeds; the outer message ends with its own error.
   fake.out.transfers = {{.status = status_disk_full}};
@@ -297,7 +287,6 @@ TEST_F(StdoutTest, EachMessageEndsWithItsOwnError) {
 }
 
 TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.out.transfers = {{.throws = true}};
   EXPECT_THROW((void)stream.write_message(text("\n")), std::runtime_error);
@@ -309,7 +298,6 @@ TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
 }
 
 TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.out.transfers = {{.throws = true}};
   EXPECT_THROW((void)write(stream, "x", around([&] { stream.exit_flush(); }, "")),
@@ -326,18 +314,17 @@ TEST_F(StdoutTest, WriteFailingWithCode6IsSilentSuccess) {
     fake.out.console = console;
     fake.out.transfers.assign(2, {.status = testing::status_invalid_handle});
     fake.out.console_writes.assign(2, {.error = sys::error_invalid_handle});
-    StdoutStream stream(StdoutStream::buffer_capacity);
-    EXPECT_TRUE(stream.write_message(text("direct line\n")).ok());
-    ASSERT_TRUE(stream.write_message(text("held")).ok());
-    EXPECT_TRUE(stream.write_message(text("\n")).ok());  // the flush
-    EXPECT_EQ(Probe::buffered(stream), "");
+    StdoutStream fresh(StdoutStream::buffer_capacity);
+    EXPECT_TRUE(fresh.write_message(text("direct line\n")).ok());
+    ASSERT_TRUE(fresh.write_message(text("held")).ok());
+    EXPECT_TRUE(fresh.write_message(text("\n")).ok());  // the flush
+    EXPECT_EQ(Probe::buffered(fresh), "");
   }
   EXPECT_EQ(fake.out.writes, (Writes{"direct line\n", "held\n"}));
   EXPECT_EQ(fake.out.screen, u"");
 }
 
 TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   Probe::lock_at_limit(stream);
   const std::function<void()> entries[] = {
       [&] { (void)stream.write_message(text("x")); },
@@ -361,7 +348,6 @@ TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
 }
 
 TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
   fake.out.given = nullptr;
   ASSERT_TRUE(stream.write_message(text(" and a line\n")).ok());

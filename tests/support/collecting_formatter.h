@@ -1,6 +1,7 @@
 // A Formatter for tests and fuzz targets that keeps every piece it is given in
 // fixed storage (so allocation counts around it stay exact) and can be told to
-// refuse a call; and the whole text of a conversion expected to succeed.
+// refuse a call; the whole text of a conversion expected to succeed; and an
+// I/O result as one line to compare.
 #pragma once
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "errors/io_error.h"
 #include "text/format.h"
@@ -66,6 +68,23 @@ inline std::string display_text(const IoError& error) {
 }
 inline std::string debug_text(const IoError& error) {
   return written([&](Formatter& out) { return error.write_debug(out); });
+}
+
+// "ok", "ok <number>", or the error's kind and its OS code ("<Kind> <code>")
+// or, without a code, its display form ("<Kind>: <text>").
+template <class T>
+std::string outcome(const IoResult<T>& result) {
+  if (result.ok()) {
+    if constexpr (std::is_arithmetic_v<T>) {
+      return "ok " + std::to_string(result.value());
+    } else {
+      return "ok";
+    }
+  }
+  const IoError& error = result.error();
+  const std::string kind(debug_name(error.kind()));
+  const auto code = error.raw_os_error();
+  return code ? kind + " " + std::to_string(*code) : kind + ": " + display_text(error);
 }
 
 }  // namespace tavo::testing
