@@ -37,7 +37,7 @@ constexpr sys::NtStatus failure_status(uint32_t code) {
 struct Transfer {
   sys::NtStatus status = 0;  // status_pending: the wait completes it with `later`
   size_t most = SIZE_MAX;    // bytes a write takes at most
-  std::string data;          // what a read gives
+  std::string data{};        // what a read gives
   sys::NtStatus later = 0;
   bool throws = false;  // the call unwinds instead of returning
 };
