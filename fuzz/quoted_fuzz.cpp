@@ -11,34 +11,13 @@
 
 #include "errors/quoted.h"
 #include "reference_utf8.h"
-#include "text/text_sink.h"
+#include "support/collecting_formatter.h"
 
 namespace {
 
 void check(bool condition) {
   if (!condition) std::abort();
 }
-
-class Collect final : public tavo::TextSink {
- public:
-  explicit Collect(size_t fail_at = 0) : fail_at_(fail_at) {}
-  bool write_str(std::string_view piece) override {
-    ++calls;
-    check(!stopped);  // no call after a refused one
-    if (fail_at_ != 0 && calls == fail_at_) {
-      stopped = true;
-      return false;
-    }
-    text.append(piece);
-    return true;
-  }
-  std::string text;
-  size_t calls = 0;
-  bool stopped = false;
-
- private:
-  size_t fail_at_;
-};
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -116,18 +95,20 @@ std::string unquote(std::string_view quoted) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-  Collect out;
+  tavo::testing::CollectingFormatter out;
   check(tavo::write_quoted(out, bytes));
-  check(tavo::fuzz::well_formed(out.text));
-  check(unquote(out.text) == tavo::fuzz::replace_invalid(bytes));
+  const std::string_view text = out.text();
+  check(tavo::fuzz::well_formed(text));
+  check(unquote(text) == tavo::fuzz::replace_invalid(bytes));
 
-  // A sink that refuses its k-th piece: the form says so and stops there.
-  if (out.calls > 1) {
-    const size_t fail_at = 1 + (size == 0 ? 0 : data[0] % out.calls);
-    Collect failing(fail_at);
+  // A sink that refuses its k-th piece: the form says so and makes no call
+  // after it.
+  if (out.calls() > 1) {
+    const int fail_at = 1 + (size == 0 ? 0 : data[0] % out.calls());
+    tavo::testing::CollectingFormatter failing(fail_at);
     check(!tavo::write_quoted(failing, bytes));
-    check(failing.calls == fail_at);
-    check(out.text.compare(0, failing.text.size(), failing.text) == 0);
+    check(failing.calls() == fail_at);
+    check(text.starts_with(failing.text()));
   }
   return 0;
 }

@@ -13,7 +13,7 @@
 #include "errors/formatted_write.h"
 #include "errors/quoted.h"
 #include "message_platform.h"
-#include "recording_formatter.h"
+#include "support/collecting_formatter.h"
 
 // Outside Windows the heap can be made to fail: the next unaligned request
 // throws, as the standard allocator does when memory runs out. (On Windows the
@@ -38,17 +38,13 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace tavo {
 namespace {
 
+using testing::CollectingFormatter;
 using testing::fake_ntdll;
 using testing::MessagePlatform;
-using testing::RecordingFormatter;
 using testing::ScopedPlatform;
 
-std::string display_of(const IoError& error) {
-  return testing::written([&](TextSink& out) { return error.write_display(out); });
-}
-std::string debug_of(const IoError& error) {
-  return testing::written([&](TextSink& out) { return error.write_debug(out); });
-}
+using testing::debug_text;
+using testing::display_text;
 
 // An error object that counts how often it is released.
 struct alignas(32) Payload {
@@ -97,16 +93,16 @@ TEST(IoErrorTest, StaticMessages) {
     EXPECT_EQ(error.kind(), row.kind);
     EXPECT_EQ(error.raw_os_error(), std::nullopt);
     EXPECT_EQ(error.word(), reinterpret_cast<uintptr_t>(&row.record));
-    EXPECT_EQ(display_of(error), row.text);
-    EXPECT_EQ(debug_of(error), "Error { kind: " + std::string(debug_name(row.kind)) +
-                                   ", message: \"" + row.text + "\" }");
+    EXPECT_EQ(display_text(error), row.text);
+    EXPECT_EQ(debug_text(error), "Error { kind: " + std::string(debug_name(row.kind)) +
+                                     ", message: \"" + row.text + "\" }");
   }
 }
 
 TEST(IoErrorTest, BareKinds) {
   IoError not_found = IoError::from_kind(IoErrorKind::NotFound);
-  EXPECT_EQ(display_of(not_found), "entity not found");
-  EXPECT_EQ(debug_of(not_found), "Kind(NotFound)");
+  EXPECT_EQ(display_text(not_found), "entity not found");
+  EXPECT_EQ(debug_text(not_found), "Kind(NotFound)");
   EXPECT_EQ(not_found.word(), 3u);
   for (int n = 0; n < io_error_kind_count; ++n) {
     auto kind = static_cast<IoErrorKind>(n);
@@ -114,8 +110,8 @@ TEST(IoErrorTest, BareKinds) {
     EXPECT_EQ(error.kind(), kind);
     EXPECT_EQ(error.raw_os_error(), std::nullopt);
     EXPECT_EQ(error.word(), (uint64_t(n) << 32) | 3);
-    EXPECT_EQ(display_of(error), description(kind));
-    EXPECT_EQ(debug_of(error), "Kind(" + std::string(debug_name(kind)) + ")");
+    EXPECT_EQ(display_text(error), description(kind));
+    EXPECT_EQ(debug_text(error), "Kind(" + std::string(debug_name(kind)) + ")");
   }
 }
 
@@ -136,9 +132,9 @@ TEST(IoErrorTest, ImpossibleKindNumbersReadAsUncategorizedEverywhere) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(row.error.kind(), IoErrorKind::Uncategorized) << row.debug;
-    EXPECT_EQ(debug_of(row.error), row.debug);
+    EXPECT_EQ(debug_text(row.error), row.debug);
   }
-  EXPECT_EQ(display_of(rows[0].error), "uncategorized error");
+  EXPECT_EQ(display_text(rows[0].error), "uncategorized error");
 }
 
 TEST(IoErrorTest, OsCodesKeepTheCodeAndComputeTheKind) {
@@ -202,8 +198,8 @@ TEST(IoErrorTest, OsCodeFormsAroundTheSystemText) {
     fake.ntdll = c.ntdll ? fake_ntdll() : nullptr;
     ScopedPlatform use(fake);
     IoError error = IoError::from_os_code(c.code);
-    EXPECT_EQ(display_of(error), c.display);
-    EXPECT_EQ(debug_of(error), c.debug);
+    EXPECT_EQ(display_text(error), c.display);
+    EXPECT_EQ(debug_text(error), c.debug);
     // Nothing is cached: every form asks the system again.
     EXPECT_EQ(fake.format_calls, 2);
   }
@@ -217,8 +213,8 @@ TEST(IoErrorTest, CustomPayloadFormsAndRelease) {
     EXPECT_EQ(error.word() & 3, 1u);
     EXPECT_EQ(error.kind(), IoErrorKind::Other);
     EXPECT_EQ(error.raw_os_error(), std::nullopt);
-    EXPECT_EQ(display_of(error), "payload: bad \"thing\"");
-    EXPECT_EQ(debug_of(error),
+    EXPECT_EQ(display_text(error), "payload: bad \"thing\"");
+    EXPECT_EQ(debug_text(error),
               R"(Custom { kind: Other, error: Payload("bad \"thing\"") })");
     EXPECT_EQ(releases, 0);
   }
@@ -237,7 +233,7 @@ TEST(IoErrorTest, OwnershipMovesAndEveryAllocationIsFreedOnce) {
     EXPECT_EQ(window.allocations(), 2u);
     IoError b = std::move(a);
     EXPECT_EQ(a.kind(), IoErrorKind::Uncategorized);
-    RecordingFormatter out;
+    CollectingFormatter out;
     EXPECT_TRUE(a.write_debug(out));
     EXPECT_EQ(out.text(), "Kind(Uncategorized)");
     EXPECT_EQ(b.kind(), IoErrorKind::Other);
@@ -245,7 +241,7 @@ TEST(IoErrorTest, OwnershipMovesAndEveryAllocationIsFreedOnce) {
     c = std::move(b);  // releases the payload c held
     EXPECT_EQ(second, 1);
     EXPECT_EQ(first, 0);
-    EXPECT_EQ(display_of(c), "payload: a");
+    EXPECT_EQ(display_text(c), "payload: a");
     IoError& alias = c;
     c = std::move(alias);  // self-assignment keeps the payload
     EXPECT_EQ(first, 0);
@@ -306,7 +302,7 @@ TEST(IoErrorTest, CustomPayloadWithoutStorageIsReleasedButNotFreed) {
   {
     IoError error =
         IoError::custom(IoErrorKind::Unsupported, const_cast<char*>(object), ops);
-    RecordingFormatter out;
+    CollectingFormatter out;
     EXPECT_TRUE(error.write_display(out));
     EXPECT_TRUE(error.write_debug(out));
     EXPECT_EQ(out.text(), "shownCustom { kind: Unsupported, error: static object }");
@@ -332,7 +328,7 @@ TEST(IoErrorTest, CreatingPlainValuesAllocatesNothing) {
     EXPECT_EQ(fixed.kind(), IoErrorKind::InvalidData);
     EXPECT_EQ(bare.kind(), IoErrorKind::BrokenPipe);
     // The forms of these three allocate nothing either.
-    RecordingFormatter out;
+    CollectingFormatter out;
     EXPECT_TRUE(fixed.write_debug(out) && fixed.write_display(out) &&
                 bare.write_debug(out) && bare.write_display(out));
   }
@@ -347,7 +343,7 @@ TEST(IoErrorTest, OsCodeFormsFreeTheirText) {
   ScopedPlatform use(fake);
   IoError error = IoError::from_os_code(2);
   testing::AllocationWindow window(fake);
-  RecordingFormatter out;
+  CollectingFormatter out;
   EXPECT_TRUE(error.write_display(out));
   EXPECT_TRUE(error.write_debug(out));
   EXPECT_GT(window.allocations(), 0u);
@@ -372,12 +368,12 @@ TEST(IoErrorTest, FailingSinkStopsTheFormAtThatCall) {
   const Form forms[] = {&IoError::write_display, &IoError::write_debug};
   for (size_t e = 0; e < errors.size(); ++e) {
     for (Form form : forms) {
-      RecordingFormatter full;
+      CollectingFormatter full;
       ASSERT_TRUE((errors[e].*form)(full));
       for (int n = 1; n <= full.calls(); ++n) {
         SCOPED_TRACE(::testing::Message() << "error " << e << ", failing call " << n);
         testing::AllocationWindow window(fake);
-        RecordingFormatter out(n);
+        CollectingFormatter out(n);
         EXPECT_FALSE((errors[e].*form)(out));
         EXPECT_EQ(out.calls(), n);
         EXPECT_EQ(out.text(), full.text().substr(0, out.text().size()));

@@ -9,7 +9,7 @@
 
 #include "errors/io_error.h"
 #include "message_platform.h"
-#include "recording_formatter.h"
+#include "support/collecting_formatter.h"
 #include "support/where_tests_run.h"
 
 namespace tavo {
@@ -209,11 +209,9 @@ TEST(OsErrorMessageWineTest, FileNotFound) {
   EXPECT_NE(message.back(), '\n');
   EXPECT_NE(message.back(), '\r');
   EXPECT_NE(message.back(), ' ');
-  std::string display =
-      testing::written([&](TextSink& out) { return error.write_display(out); });
+  std::string display = testing::display_text(error);
   EXPECT_EQ(display, message + " (os error 2)");
-  std::string debug =
-      testing::written([&](TextSink& out) { return error.write_debug(out); });
+  std::string debug = testing::debug_text(error);
   EXPECT_EQ(debug.rfind("Os { code: 2, kind: NotFound, message: \"", 0), 0u) << debug;
   EXPECT_EQ(debug.substr(debug.size() - 3), "\" }");
 }
@@ -221,8 +219,7 @@ TEST(OsErrorMessageWineTest, FileNotFound) {
 TEST(OsErrorMessageWineTest, InvalidHandleIsUncategorized) {
   IoError error = IoError::from_os_code(6);
   EXPECT_EQ(error.kind(), IoErrorKind::Uncategorized);
-  std::string debug =
-      testing::written([&](TextSink& out) { return error.write_debug(out); });
+  std::string debug = testing::debug_text(error);
   EXPECT_EQ(debug.rfind("Os { code: 6, kind: Uncategorized, message: \"", 0), 0u)
       << debug;
   EXPECT_EQ(debug.find("\\r\\n"), std::string::npos) << debug;
@@ -273,17 +270,15 @@ TEST(OsErrorMessageWineTest, NtStatusBitGoesToNtdll) {
   }
 
   IoError value = IoError::from_os_code(code);
-  EXPECT_EQ(testing::written([&](TextSink& out) { return value.write_display(out); }),
-            message + " (os error -805306334)");
-  EXPECT_EQ(testing::written([&](TextSink& out) { return value.write_debug(out); }),
+  EXPECT_EQ(testing::display_text(value), message + " (os error -805306334)");
+  EXPECT_EQ(testing::debug_text(value),
             "Os { code: -805306334, kind: Uncategorized, message: \"" + message + "\" }");
 
   // 0x10000002: without the bit it is "file not found", which the system
   // table knows.
   IoError bit_on_two = IoError::from_os_code(0x10000002);
   EXPECT_EQ(bit_on_two.kind(), IoErrorKind::Uncategorized);
-  std::string display =
-      testing::written([&](TextSink& out) { return bit_on_two.write_display(out); });
+  std::string display = testing::display_text(bit_on_two);
   EXPECT_EQ(recorder.flags, from_hmodule_too);
   EXPECT_EQ(recorder.message_id, 2u);
   EXPECT_EQ(display, os_error_message(2) + " (os error 268435458)");

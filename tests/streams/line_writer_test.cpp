@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "streams/reentrant_lock.h"
-#include "support/string_formatter.h"
+#include "support/collecting_formatter.h"
 
 namespace tavo {
 namespace {
@@ -53,8 +53,7 @@ class ScriptedWriter final : public RawWriter {
   const LineWriter* observed = nullptr;
 };
 
-using tavo::testing::display_text;
-using tavo::testing::StringFormatter;
+using testing::outcome;
 
 // A 1024-byte line writer with its own storage and a scripted lower writer.
 struct Fixture {
@@ -170,9 +169,7 @@ TEST(LineWriter, FailedPartialFlushKeepsTheRestInOrderForTheNextFlush) {
   Fixture f;
   ASSERT_TRUE(f.write("abcdef").ok());
   f.lower.script = {{Step::take, 2}, {Step::fail_os, 112}};
-  IoResult<void> failed = f.write("\n");
-  ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(outcome(f.write("\n")), "StorageFull 112");
   EXPECT_EQ(f.writer.buffered(), "cdef\n");
 
   // Text without a line feed must not be added behind a buffered line: the buffered
@@ -199,10 +196,7 @@ TEST(LineWriter, FlushThatTakesNothingFailsWithTheBufferedDataError) {
   Fixture f;
   ASSERT_TRUE(f.write("abc").ok());
   f.lower.script = {{Step::take, 1}, {Step::take, 0}};
-  IoResult<void> failed = f.write("\n");
-  ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().kind(), IoErrorKind::WriteZero);
-  EXPECT_EQ(display_text(failed.error()), "failed to write the buffered data");
+  EXPECT_EQ(outcome(f.write("\n")), "WriteZero: failed to write the buffered data");
   EXPECT_EQ(f.writer.buffered(), "bc\n");
 }
 
@@ -217,9 +211,7 @@ TEST(LineWriter, OverflowFlushFailureLeavesTheNewTextOut) {
 TEST(LineWriter, FailedDirectLineWriteSkipsTheTail) {
   Fixture f;
   f.lower.script = {{Step::fail_os, 112}};
-  IoResult<void> failed = f.write("line\ntail");
-  ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(outcome(f.write("line\ntail")), "StorageFull 112");
   EXPECT_EQ(f.lower.calls, (std::vector<Call>{"line\n"}));
   EXPECT_EQ(f.writer.buffered(), "");
 }
@@ -267,9 +259,8 @@ TEST(LineWriter, EachTextOfAMessageIsOneLineBufferedWrite) {
 TEST(LineWriter, AMessageEndsWithTheFirstErrorAndTheNextStartsAfresh) {
   Fixture f;
   f.lower.script = {{Step::fail_os, 112}};
-  IoResult<void> failed = f.writer.finish_message(write_args(f.writer, "x\n", "y\n"));
-  ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().raw_os_error(), 112);
+  EXPECT_EQ(outcome(f.writer.finish_message(write_args(f.writer, "x\n", "y\n"))),
+            "StorageFull 112");
   EXPECT_EQ(f.lower.calls, (std::vector<Call>{"x\n"}));
   ASSERT_TRUE(f.writer.finish_message(write_args(f.writer, "z\n")).ok());
   EXPECT_EQ(f.lower.calls, (std::vector<Call>{"x\n", "z\n"}));

@@ -8,8 +8,8 @@
 
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
-#include "streams/std_handle.h"
-#include "streams/sync_io.h"
+#include "support/std_handle_writes.h"
+#include "support/collecting_formatter.h"
 #include "support/trace_text.h"
 #include "support/where_tests_run.h"
 
@@ -22,6 +22,7 @@ using harness::escaped;
 using harness::hex_status;
 using harness::Input;
 using harness::Output;
+using testing::outcome;
 
 struct OwnedHandle {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -49,22 +50,18 @@ TEST(StdHandlesWineTest, PipeReceivesTheBytesUnchanged) {
   const std::string bytes =
       "ab\xFF"
       "cd\n\r\x00z";
-  IoResult<size_t> written = sync_write(write_end, bytes.data(), bytes.size());
-  ASSERT_TRUE(written.ok());
-  EXPECT_EQ(written.value(), bytes.size());
+  const std::string count = "ok " + std::to_string(bytes.size());
+  EXPECT_EQ(outcome(sync_write(write_end, bytes.data(), bytes.size())), count);
   EXPECT_FALSE(is_console(write_end));
 
   char buffer[64];
-  IoResult<size_t> read = sync_read(read_end, buffer, sizeof buffer);
-  ASSERT_TRUE(read.ok());
-  EXPECT_EQ(std::string(buffer, read.value()), bytes);
+  EXPECT_EQ(outcome(sync_read(read_end, buffer, sizeof buffer)), count);
+  EXPECT_EQ(std::string(buffer, bytes.size()), bytes);
 
   // With the writer gone, reading is a broken pipe, not the end of a file.
   CloseHandle(writer.handle);
   writer.handle = INVALID_HANDLE_VALUE;
-  IoResult<size_t> broken = sync_read(read_end, buffer, sizeof buffer);
-  ASSERT_FALSE(broken.ok());
-  EXPECT_EQ(broken.error().kind(), IoErrorKind::BrokenPipe);
+  EXPECT_EQ(outcome(sync_read(read_end, buffer, sizeof buffer)), "BrokenPipe 109");
 }
 
 TEST(StdHandlesWineTest, FileIsWrittenAtItsPositionAndReadsZeroAtItsEnd) {
@@ -74,22 +71,15 @@ TEST(StdHandlesWineTest, FileIsWrittenAtItsPositionAndReadsZeroAtItsEnd) {
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
     ASSERT_NE(file.handle, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(sync_write(file.handle, "first ", 6).ok());
-    IoResult<size_t> second = sync_write(file.handle, "second", 6);
-    ASSERT_TRUE(second.ok());
-    EXPECT_EQ(second.value(), 6u);
+    EXPECT_EQ(outcome(sync_write(file.handle, "second", 6)), "ok 6");
 
     char buffer[32];
-    IoResult<size_t> at_end = sync_read(file.handle, buffer, sizeof buffer);
-    ASSERT_TRUE(at_end.ok());
-    EXPECT_EQ(at_end.value(), 0u);
+    EXPECT_EQ(outcome(sync_read(file.handle, buffer, sizeof buffer)), "ok 0");
 
     SetFilePointer(file.handle, 0, nullptr, FILE_BEGIN);
-    IoResult<size_t> all = sync_read(file.handle, buffer, sizeof buffer);
-    ASSERT_TRUE(all.ok());
-    EXPECT_EQ(std::string(buffer, all.value()), "first second");
-    IoResult<size_t> again = sync_read(file.handle, buffer, sizeof buffer);
-    ASSERT_TRUE(again.ok());
-    EXPECT_EQ(again.value(), 0u);
+    EXPECT_EQ(outcome(sync_read(file.handle, buffer, sizeof buffer)), "ok 12");
+    EXPECT_EQ(std::string(buffer, 12), "first second");
+    EXPECT_EQ(outcome(sync_read(file.handle, buffer, sizeof buffer)), "ok 0");
   }
   DeleteFileW(path.c_str());
 }
@@ -100,13 +90,9 @@ TEST(StdHandlesWineTest, NulDeviceTakesEverythingAndReadsNothing) {
                               0, nullptr));
   ASSERT_NE(nul.handle, INVALID_HANDLE_VALUE);
   const std::string bytes(10000, 'n');
-  IoResult<size_t> written = sync_write(nul.handle, bytes.data(), bytes.size());
-  ASSERT_TRUE(written.ok());
-  EXPECT_EQ(written.value(), bytes.size());
+  EXPECT_EQ(outcome(sync_write(nul.handle, bytes.data(), bytes.size())), "ok 10000");
   char buffer[8];
-  IoResult<size_t> read = sync_read(nul.handle, buffer, sizeof buffer);
-  ASSERT_TRUE(read.ok());
-  EXPECT_EQ(read.value(), 0u);
+  EXPECT_EQ(outcome(sync_read(nul.handle, buffer, sizeof buffer)), "ok 0");
 }
 
 TEST(StdHandlesWineTest, FullDeviceGivesDiskFull) {
@@ -115,10 +101,7 @@ TEST(StdHandlesWineTest, FullDeviceGivesDiskFull) {
   OwnedHandle full(CreateFileW(device, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_NE(full.handle, INVALID_HANDLE_VALUE);
-  IoResult<size_t> written = sync_write(full.handle, "x", 1);
-  ASSERT_FALSE(written.ok());
-  EXPECT_EQ(written.error().raw_os_error(), 112);
-  EXPECT_EQ(written.error().kind(), IoErrorKind::StorageFull);
+  EXPECT_EQ(outcome(sync_write(full.handle, "x", 1)), "StorageFull 112");
 }
 
 // --- Through standard output in a child --------------------------------------

@@ -19,6 +19,7 @@
 
 #include "errors/io_error.h"
 #include "streams/stdin.h"
+#include "support/collecting_formatter.h"
 #include "support/fake_platform.h"
 #include "support/hex.h"
 #include "support/test_thread.h"
@@ -27,25 +28,16 @@ namespace {
 
 using tavo::testing::hex;
 
-struct StringFormatter final : tavo::TextSink {
-  std::string text;
-  bool write_str(std::string_view piece) override {
-    text.append(piece);
-    return true;
-  }
-};
-
 void print(const std::string& s) {
   std::fwrite(s.data(), 1, s.size(), stdout);
   std::fflush(stdout);
 }
 
 std::string describe(const tavo::IoError& error) {
-  StringFormatter display;
-  error.write_display(display);
   const auto code = error.raw_os_error();
   return std::string("err ") + std::string(tavo::debug_name(error.kind())) + " " +
-         (code ? std::to_string(*code) : std::string("-")) + " " + display.text + "\n";
+         (code ? std::to_string(*code) : std::string("-")) + " " +
+         tavo::testing::display_text(error) + "\n";
 }
 
 int read_lines(int calls) {

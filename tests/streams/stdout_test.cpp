@@ -1,120 +1,31 @@
 // Standard output through the platform seam: every write that reaches
-// NtWriteFile is recorded by a fake standard output handle.
+// NtWriteFile is recorded by a scripted standard output handle.
 #include "streams/stdout.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "platform/sync.h"
 #include "runtime/allocation.h"
 #include "runtime/fatal_unwind.h"
-#include "streams/testing.h"
-#include "support/fake_platform.h"
-#include "support/string_formatter.h"
+#include "support/collecting_formatter.h"
+#include "support/std_handles_fake.h"
+#include "support/stdout_probe.h"
 #include "support/test_thread.h"
-#include "text/deferred_message.h"
 
 namespace tavo {
 namespace {
 
-using testing::FakePlatform;
+using testing::outcome;
 using testing::ScopedPlatform;
-
-const sys::Handle fake_stdout = reinterpret_cast<sys::Handle>(uintptr_t{0x5100});
-const sys::Handle fake_stderr = reinterpret_cast<sys::Handle>(uintptr_t{0x5200});
-constexpr sys::NtStatus status_disk_full = static_cast<sys::NtStatus>(0xC000007Fu);
-constexpr sys::NtStatus status_invalid_handle = static_cast<sys::NtStatus>(0xC0000008u);
-
-// What one NtWriteFile on the fake handle does; by default it takes all.
-struct WriteStep {
-  enum What { take, fail, invalid_handle, throw_out } what = take;
-  size_t count = SIZE_MAX;  // bytes taken
-};
-
-// Standard output is a pipe-like handle whose writes are recorded; standard
-// output can also be made missing. Everything else goes to the real system.
-class RecordingStdout final : public FakePlatform {
- public:
-  Handle get_std_handle(int32_t id) override {
-    if (id == sys::std_output_handle) {
-      return missing ? nullptr : fake_stdout;
-    }
-    if (id == sys::std_error_handle) {
-      return fake_stderr;
-    }
-    return FakePlatform::get_std_handle(id);
-  }
-  bool get_console_mode(Handle handle, uint32_t* mode) override {
-    if (handle == fake_stdout) {
-      return console;
-    }
-    if (handle == fake_stderr) {
-      return false;
-    }
-    return FakePlatform::get_console_mode(handle, mode);
-  }
-  // As a console, standard output fails every write with code 6.
-  bool write_console_w(Handle handle, const char16_t* units, uint32_t count,
-                       uint32_t* written) override {
-    if (handle != fake_stdout) {
-      return FakePlatform::write_console_w(handle, units, count, written);
-    }
-    set_last_error(sys::error_invalid_handle);
-    return false;
-  }
-  NtStatus nt_write_file(Handle handle, sys::IoStatusBlock* block, const void* bytes,
-                         uint32_t length) override {
-    if (handle == fake_stderr) {
-      err.append(static_cast<const char*>(bytes), length);
-      block->status = 0;
-      block->information = length;
-      return 0;
-    }
-    if (handle != fake_stdout) {
-      return FakePlatform::nt_write_file(handle, block, bytes, length);
-    }
-    sys::ExclusiveGuard guard(mutex);
-    WriteStep step;
-    if (!script.empty()) {
-      step = script.front();
-      script.pop_front();
-    }
-    if (record) {
-      writes.emplace_back(static_cast<const char*>(bytes), length);
-    }
-    if (step.what == WriteStep::throw_out) {
-      throw std::runtime_error("write never returned");
-    }
-    const NtStatus status = step.what == WriteStep::fail ? status_disk_full
-                            : step.what == WriteStep::invalid_handle
-                                ? status_invalid_handle
-                                : 0;
-    block->status = status;
-    block->information =
-        step.what == WriteStep::take ? std::min<size_t>(step.count, length) : 0;
-    return status;
-  }
-
-  std::vector<std::string> taken_writes() {
-    sys::ExclusiveGuard guard(mutex);
-    return writes;
-  }
-
-  sys::SrwLock mutex;
-  std::vector<std::string> writes;  // bytes offered, one entry per call
-  std::string err;                  // what reached standard error
-  std::deque<WriteStep> script;
-  bool missing = false;
-  bool console = false;
-  bool record = true;  // false: count nothing, allocate nothing
-};
+using testing::status_disk_full;
+using testing::StdHandlesFake;
+using Probe = testing::StdoutProbe;
 
 using Writes = std::vector<std::string>;
 
@@ -133,9 +44,6 @@ Around<F> around(F before, std::string_view text) {
   return {before, text};
 }
 
-using tavo::testing::display_text;
-using tavo::testing::StringFormatter;
-
 // The message of one text, for a test's own stream.
 DeferredMessage text(std::string_view literal) { return DeferredMessage(literal); }
 
@@ -148,55 +56,58 @@ IoResult<void> write(StdoutStream& stream, const Args&... args) {
 
 class StdoutTest : public ::testing::Test {
  protected:
-  RecordingStdout fake;
+  StdHandlesFake fake;
   ScopedPlatform use{fake};
+  // A stream of the test's own, to reach the buffer limits and the exit step
+  // without touching the process-wide one.
+  StdoutStream stream{StdoutStream::buffer_capacity};
 };
 
 // ---- The process-wide stream, through print_to_stdout ----
 
 TEST_F(StdoutTest, GreetingReachesTheHandleInOneWriteBeforeThePrintReturns) {
-  ASSERT_EQ(testing::buffered(stdout_stream()), "");
+  ASSERT_EQ(Probe::buffered(stdout_stream()), "");
   print_to_stdout("Guess the numberl!\n");
-  EXPECT_EQ(fake.taken_writes(), Writes{"Guess the numberl!\n"});
-  EXPECT_EQ(testing::buffered(stdout_stream()), "");
+  EXPECT_EQ(fake.out.writes, Writes{"Guess the numberl!\n"});
+  EXPECT_EQ(Probe::buffered(stdout_stream()), "");
 }
 
 TEST_F(StdoutTest, EchoGoesOutInExactlyTwoWrites) {
   const std::string guess = "42\n";
   print_to_stdout("You guessed: ", guess, "\n");
-  EXPECT_EQ(fake.taken_writes(), (Writes{"You guessed: 42\n", "\n"}));
+  EXPECT_EQ(fake.out.writes, (Writes{"You guessed: 42\n", "\n"}));
 }
 
 TEST_F(StdoutTest, TextWithoutLineFeedWaitsForTheNextLineFeed) {
   print_to_stdout("Please input your guess: ");
   print_to_stdout("");
-  EXPECT_EQ(fake.taken_writes(), Writes{});
-  EXPECT_EQ(testing::buffered(stdout_stream()), "Please input your guess: ");
+  EXPECT_EQ(fake.out.writes, Writes{});
+  EXPECT_EQ(Probe::buffered(stdout_stream()), "Please input your guess: ");
   print_to_stdout(7, "\n");
-  EXPECT_EQ(fake.taken_writes(), Writes{"Please input your guess: 7\n"});
+  EXPECT_EQ(fake.out.writes, Writes{"Please input your guess: 7\n"});
 }
 
 TEST_F(StdoutTest, MissingStandardOutputSwallowsEveryPrint) {
-  fake.missing = true;
+  fake.out.given = nullptr;
   print_to_stdout("Guess the numberl!\n");  // direct write of a line
   print_to_stdout("held ");                 // buffered
   print_to_stdout(std::string(3000, 'x'));  // flush, then an oversized write
   print_to_stdout("more\n");                // flush
-  EXPECT_EQ(fake.taken_writes(), Writes{});
-  EXPECT_EQ(testing::buffered(stdout_stream()), "");
+  EXPECT_EQ(fake.out.writes, Writes{});
+  EXPECT_EQ(Probe::buffered(stdout_stream()), "");
 }
 
 TEST_F(StdoutTest, PrintFromInsideAnArgumentNestsAtThatPoint) {
   print_to_stdout(
       "outer ",
       around([] { print_to_stdout("inner ", 1, "\n", "after inner "); }, "rest"), "\n");
-  EXPECT_EQ(fake.taken_writes(), (Writes{"outer inner 1\n", "after inner rest\n"}));
+  EXPECT_EQ(fake.out.writes, (Writes{"outer inner 1\n", "after inner rest\n"}));
 }
 
 TEST_F(StdoutTest, ConcurrentMessagesArriveWholeAndInOrder) {
   static constexpr int threads = 8;
   static constexpr int messages = 10000;
-  std::vector<testing::TestThread> workers;
+  std::vector<tavo::testing::TestThread> workers;
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([t] {
       for (int m = 0; m < messages; ++m) {
@@ -204,10 +115,10 @@ TEST_F(StdoutTest, ConcurrentMessagesArriveWholeAndInOrder) {
       }
     });
   }
-  for (testing::TestThread& worker : workers) {
+  for (tavo::testing::TestThread& worker : workers) {
     worker.join();
   }
-  const Writes writes = fake.taken_writes();
+  const Writes writes = fake.out.writes;
   ASSERT_EQ(writes.size(), size_t{threads * messages});
   std::vector<int> next(threads, 0);
   for (const std::string& line : writes) {
@@ -237,7 +148,7 @@ TEST_F(StdoutTest, PrintsAllocateNothing) {
 
   const std::string guess = "42\n";
   const std::string oversized(1500, 'x');
-  fake.record = false;
+  fake.record = StdHandlesFake::Record::nothing;
   print_to_stdout("warm-up\n");
   const uint64_t before = allocation_count();
   for (int i = 0; i < 100; ++i) {
@@ -250,8 +161,7 @@ TEST_F(StdoutTest, PrintsAllocateNothing) {
   EXPECT_EQ(allocation_count(), before);
 }
 
-// ---- A stream of the test's own, to reach the buffer limits and the exit
-// step without touching the process-wide one ----
+// ---- The test's own stream ----
 
 struct SizeCase {
   const char* name;
@@ -263,14 +173,13 @@ struct SizeCase {
 class StdoutSizes : public StdoutTest, public ::testing::WithParamInterface<SizeCase> {};
 
 TEST_P(StdoutSizes, BufferLimit) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   std::vector<std::string> texts;
   for (size_t i = 0; i < GetParam().sizes.size(); ++i) {
     texts.emplace_back(GetParam().sizes[i], static_cast<char>('a' + i));
     ASSERT_TRUE(stream.write_message(text(texts.back())).ok());
   }
-  EXPECT_EQ(fake.taken_writes(), GetParam().expected_writes);
-  EXPECT_EQ(testing::buffered(stream).size(), GetParam().expected_held);
+  EXPECT_EQ(fake.out.writes, GetParam().expected_writes);
+  EXPECT_EQ(Probe::buffered(stream).size(), GetParam().expected_held);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -283,82 +192,72 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StdoutTest, HandleThatTakesNothingFailsWithTheRightMessage) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
-  fake.script = {{WriteStep::take, 0}};
-  IoResult<void> direct = stream.write_message(text("line\n"));
-  ASSERT_FALSE(direct.ok());
-  EXPECT_EQ(direct.error().kind(), IoErrorKind::WriteZero);
-  EXPECT_EQ(display_text(direct.error()), "failed to write whole buffer");
+  fake.out.transfers = {{.most = 0}};
+  EXPECT_EQ(outcome(stream.write_message(text("line\n"))),
+            "WriteZero: failed to write whole buffer");
 
   ASSERT_TRUE(stream.write_message(text("held")).ok());
-  fake.script = {{WriteStep::take, 0}};
-  IoResult<void> flushed = stream.write_message(text("\n"));
-  ASSERT_FALSE(flushed.ok());
-  EXPECT_EQ(display_text(flushed.error()), "failed to write the buffered data");
+  fake.out.transfers = {{.most = 0}};
+  EXPECT_EQ(outcome(stream.write_message(text("\n"))),
+            "WriteZero: failed to write the buffered data");
 }
 
 TEST_F(StdoutTest, FailedPartialFlushIsCompletedByTheExitStepThenOutputIsUnbuffered) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("abcdefgh")).ok());
-  fake.script = {{WriteStep::take, 3}, {WriteStep::fail}};
-  IoResult<void> failed = stream.write_message(text("\n"));
-  ASSERT_FALSE(failed.ok());
-  EXPECT_EQ(failed.error().raw_os_error(), 112);
-  EXPECT_EQ(testing::buffered(stream), "defgh\n");
+  fake.out.transfers = {{.most = 3}, {.status = status_disk_full}};
+  EXPECT_EQ(outcome(stream.write_message(text("\n"))), "StorageFull 112");
+  EXPECT_EQ(Probe::buffered(stream), "defgh\n");
 
   stream.flush_and_unbuffer();
-  EXPECT_EQ(fake.taken_writes(), (Writes{"abcdefgh\n", "defgh\n", "defgh\n"}));
-  EXPECT_EQ(testing::capacity(stream), 0u);
-  EXPECT_EQ(testing::buffered(stream), "");
+  EXPECT_EQ(fake.out.writes, (Writes{"abcdefgh\n", "defgh\n", "defgh\n"}));
+  EXPECT_EQ(Probe::capacity(stream), 0u);
+  EXPECT_EQ(Probe::buffered(stream), "");
 
   // From now on every text is written at once, on its own.
-  fake.writes.clear();
+  fake.out.writes.clear();
   ASSERT_TRUE(stream.write_message(text("no line feed")).ok());
-  EXPECT_EQ(fake.taken_writes(), Writes{"no line feed"});
+  EXPECT_EQ(fake.out.writes, Writes{"no line feed"});
 }
 
 TEST_F(StdoutTest, ExitStepErrorsAreDropped) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
-  fake.script = {{WriteStep::fail}};
+  fake.out.transfers = {{.status = status_disk_full}};
   stream.flush_and_unbuffer();  // must not raise
-  EXPECT_EQ(fake.taken_writes(), Writes{"held"});
-  EXPECT_EQ(testing::capacity(stream), 0u);
+  EXPECT_EQ(fake.out.writes, Writes{"held"});
+  EXPECT_EQ(Probe::capacity(stream), 0u);
 }
 
 TEST_F(StdoutTest, ExitStepWritesNothingWhileAnotherThreadHoldsTheLock) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(write(stream, "held by main ").ok());
   std::atomic<bool> inside{false};
   std::atomic<bool> release{false};
-  testing::TestThread holder([&] {
+  tavo::testing::TestThread holder([&] {
     auto wait_inside = [&] {
       inside.store(true);
       while (!release.load()) {
-        testing::yield_to_other_threads();
+        tavo::testing::yield_to_other_threads();
       }
     };
     EXPECT_TRUE(write(stream, "holder ", around(wait_inside, "done\n")).ok());
   });
   while (!inside.load()) {
-    testing::yield_to_other_threads();
+    tavo::testing::yield_to_other_threads();
   }
   stream.flush_and_unbuffer();  // must return without waiting
-  EXPECT_EQ(fake.taken_writes(), Writes{});
-  EXPECT_EQ(testing::capacity(stream), StdoutStream::buffer_capacity);
+  EXPECT_EQ(fake.out.writes, Writes{});
+  EXPECT_EQ(Probe::capacity(stream), StdoutStream::buffer_capacity);
   release.store(true);
   holder.join();
   // The holder's message completed under the unchanged, buffered rules.
-  EXPECT_EQ(fake.taken_writes(), Writes{"held by main holder done\n"});
+  EXPECT_EQ(fake.out.writes, Writes{"held by main holder done\n"});
 }
 
 TEST_F(StdoutTest, ExitStepFromInsideAPrintNestsAndFlushes) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(
       write(stream, "before ", around([&] { stream.flush_and_unbuffer(); }, "after"))
           .ok());
-  EXPECT_EQ(fake.taken_writes(), (Writes{"before ", "after"}));
-  EXPECT_EQ(testing::capacity(stream), 0u);
+  EXPECT_EQ(fake.out.writes, (Writes{"before ", "after"}));
+  EXPECT_EQ(Probe::capacity(stream), 0u);
 }
 
 // Writes a line, ignores its failure, then runs `after` and claims success.
@@ -372,70 +271,68 @@ struct IgnoresFailure {
 };
 
 TEST_F(StdoutTest, EachMessageEndsWithItsOwnError) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   // A print nested in a message that has already failed still writes, and
   // succeeds; the outer message ends with its own error.
-  fake.script = {{WriteStep::fail}};
+  fake.out.transfers = {{.status = status_disk_full}};
   bool nested_ok = false;
   IoResult<void> outer = write(
       stream, IgnoresFailure{[&] { nested_ok = write(stream, "b\n").ok(); }}, "c\n");
   EXPECT_FALSE(outer.ok());
   EXPECT_TRUE(nested_ok);
-  EXPECT_EQ(fake.taken_writes(), (Writes{"a\n", "b\n"}));
+  EXPECT_EQ(fake.out.writes, (Writes{"a\n", "b\n"}));
   // A message that unwinds after its error leaves none for the next one.
-  fake.script = {{WriteStep::fail}};
+  fake.out.transfers = {{.status = status_disk_full}};
   EXPECT_THROW((void)write(stream, IgnoresFailure{[] { throw std::runtime_error("x"); }}),
                std::runtime_error);
   EXPECT_TRUE(stream.write_message(text("e\n")).ok());
 }
 
 TEST_F(StdoutTest, ExitStepSkipsTheFlushAfterAWriteThatNeverReturned) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
-  fake.script = {{WriteStep::throw_out}};
+  fake.out.transfers = {{.throws = true}};
   EXPECT_THROW((void)stream.write_message(text("\n")), std::runtime_error);
   stream.flush_and_unbuffer();  // the lock was released by the unwinding
-  EXPECT_EQ(fake.taken_writes(), Writes{"held\n"});
-  EXPECT_EQ(testing::capacity(stream), 0u);
+  EXPECT_EQ(fake.out.writes, Writes{"held\n"});
+  EXPECT_EQ(Probe::capacity(stream), 0u);
   ASSERT_TRUE(stream.write_message(text("x")).ok());
-  EXPECT_EQ(fake.taken_writes(), (Writes{"held\n", "x"}));
+  EXPECT_EQ(fake.out.writes, (Writes{"held\n", "x"}));
 }
 
 TEST_F(StdoutTest, ExitStepThatUnwindsInsideAPrintLeavesTheLockFree) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
-  fake.script = {{WriteStep::throw_out}};
+  fake.out.transfers = {{.throws = true}};
   EXPECT_THROW((void)write(stream, "x", around([&] { stream.flush_and_unbuffer(); }, "")),
                std::runtime_error);
   // Another thread's exit step gives up on a lock that is held; this one
   // finds it free and makes the stream unbuffered.
-  testing::TestThread([&] { stream.flush_and_unbuffer(); }).join();
-  EXPECT_EQ(testing::capacity(stream), 0u);
+  tavo::testing::TestThread([&] { stream.flush_and_unbuffer(); }).join();
+  EXPECT_EQ(Probe::capacity(stream), 0u);
 }
 
 TEST_F(StdoutTest, WriteFailingWithCode6IsSilentSuccess) {
   for (const bool console : {false, true}) {
     SCOPED_TRACE(console ? "WriteConsoleW fails with 6" : "NtWriteFile: invalid handle");
-    fake.console = console;
-    fake.script.assign(2, {WriteStep::invalid_handle});
-    StdoutStream stream(StdoutStream::buffer_capacity);
-    EXPECT_TRUE(stream.write_message(text("direct line\n")).ok());
-    ASSERT_TRUE(stream.write_message(text("held")).ok());
-    EXPECT_TRUE(stream.write_message(text("\n")).ok());  // the flush
-    EXPECT_EQ(testing::buffered(stream), "");
+    fake.out.console = console;
+    fake.out.transfers.assign(2, {.status = testing::status_invalid_handle});
+    fake.out.console_writes.assign(2, {.error = sys::error_invalid_handle});
+    StdoutStream fresh(StdoutStream::buffer_capacity);
+    EXPECT_TRUE(fresh.write_message(text("direct line\n")).ok());
+    ASSERT_TRUE(fresh.write_message(text("held")).ok());
+    EXPECT_TRUE(fresh.write_message(text("\n")).ok());  // the flush
+    EXPECT_EQ(Probe::buffered(fresh), "");
   }
-  EXPECT_EQ(fake.taken_writes(), (Writes{"direct line\n", "held\n"}));
+  EXPECT_EQ(fake.out.writes, (Writes{"direct line\n", "held\n"}));
+  EXPECT_EQ(fake.out.screen, u"");
 }
 
 TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
-  testing::lock_at_limit(stream);
+  Probe::lock_at_limit(stream);
   const std::function<void()> entries[] = {
       [&] { (void)stream.write_message(text("x")); },
       [&] { stream.flush_and_unbuffer(); },
   };
   for (const auto& enter : entries) {
-    fake.err.clear();
+    fake.err.writes.clear();
     try {
       enter();
       ADD_FAILURE() << "nested past the limit";
@@ -443,23 +340,22 @@ TEST_F(StdoutTest, NestingPastTheLockCountIsFatal) {
       EXPECT_EQ(failure.payload(), "lock count overflow in reentrant mutex");
       detail::failure_caught();
     }
-    EXPECT_TRUE(fake.err.starts_with(
+    EXPECT_TRUE(fake.err.written().starts_with(
         "thread '<unnamed>' panicked at 'lock count overflow in reentrant mutex', "))
-        << fake.err;
+        << fake.err.written();
   }
-  EXPECT_EQ(testing::buffered(stream), "");
-  EXPECT_EQ(testing::capacity(stream), StdoutStream::buffer_capacity);
+  EXPECT_EQ(Probe::buffered(stream), "");
+  EXPECT_EQ(Probe::capacity(stream), StdoutStream::buffer_capacity);
 }
 
 TEST_F(StdoutTest, MissingHandleDuringAFlushCountsTheBytesAsWritten) {
-  StdoutStream stream(StdoutStream::buffer_capacity);
   ASSERT_TRUE(stream.write_message(text("held")).ok());
-  fake.missing = true;
+  fake.out.given = nullptr;
   ASSERT_TRUE(stream.write_message(text(" and a line\n")).ok());
-  EXPECT_EQ(testing::buffered(stream), "");
-  fake.missing = false;
+  EXPECT_EQ(Probe::buffered(stream), "");
+  fake.out.given = fake.out.handle;
   ASSERT_TRUE(stream.write_message(text("next\n")).ok());
-  EXPECT_EQ(fake.taken_writes(), Writes{"next\n"});
+  EXPECT_EQ(fake.out.writes, Writes{"next\n"});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Views into the standard streams for tests only; the program never uses
-// them. Call them while no other thread prints.
+// A view into a standard output stream for tests, through the friend
+// declarations the stream and its lock give it. Call it while no other
+// thread prints.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 namespace tavo::testing {
 
 struct StdoutProbe {
+  // What the stream's buffer holds, and its capacity.
   static std::string_view buffered(const StdoutStream& stream) {
     return stream.writer_.buffered();
   }
@@ -25,16 +27,5 @@ struct StdoutProbe {
     lock.count_ = std::numeric_limits<uint32_t>::max();
   }
 };
-
-// What standard output's buffer holds, and its capacity.
-inline std::string_view buffered(const StdoutStream& stream) {
-  return StdoutProbe::buffered(stream);
-}
-inline size_t capacity(const StdoutStream& stream) {
-  return StdoutProbe::capacity(stream);
-}
-
-// Takes standard output's lock as a print nested as deep as the count allows.
-inline void lock_at_limit(StdoutStream& stream) { StdoutProbe::lock_at_limit(stream); }
 
 }  // namespace tavo::testing
