@@ -292,7 +292,7 @@ TEST(Abort, EachRoadWritesItsLinesAndFailsFast) {
        true},
       {L"exit-cleanup-fails",
        "thread 'main' panicked at 'Unexpected error in MultiByteToWideChar', "
-       "[^\n]*std_handles\\.cpp:[0-9]+:[0-9]+\n" +
+       "[^\n]*console_chunk\\.cpp:[0-9]+:[0-9]+\n" +
            hint_pattern + "fatal runtime error: initialization or cleanup bug\n",
        true},
       {L"impossible-allocation", "memory allocation of 70368744177664 bytes failed\n",
