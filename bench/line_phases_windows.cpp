@@ -16,7 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct TimingPlatform final : tavo::testing::FakePlatform {
-  NtStatus nt_read_file(Handle h, tavo::sys::IoStatusBlock* b, void* p,
+  NtStatus nt_read_file(Handle h, tavo::platform::IoStatusBlock* b, void* p,
                         uint32_t n) override {
     const auto start = Clock::now();
     const NtStatus status = FakePlatform::nt_read_file(h, b, p, n);
@@ -24,7 +24,7 @@ struct TimingPlatform final : tavo::testing::FakePlatform {
     ++reads;
     return status;
   }
-  NtStatus nt_write_file(Handle h, tavo::sys::IoStatusBlock* b, const void* p,
+  NtStatus nt_write_file(Handle h, tavo::platform::IoStatusBlock* b, const void* p,
                          uint32_t n) override {
     const auto start = Clock::now();
     const NtStatus status = FakePlatform::nt_write_file(h, b, p, n);

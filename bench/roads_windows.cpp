@@ -27,12 +27,12 @@ class TextCollector final : public tavo::ErrorKeepingSink {
 
 class StackRecorder final : public tavo::testing::FakePlatform {
  public:
-  NtStatus nt_write_file(Handle h, tavo::sys::IoStatusBlock* b, const void* p,
+  NtStatus nt_write_file(Handle h, tavo::platform::IoStatusBlock* b, const void* p,
                          uint32_t n) override {
     record("nt_write_file", h);
     return FakePlatform::nt_write_file(h, b, p, n);
   }
-  NtStatus nt_read_file(Handle h, tavo::sys::IoStatusBlock* b, void* p,
+  NtStatus nt_read_file(Handle h, tavo::platform::IoStatusBlock* b, void* p,
                         uint32_t n) override {
     record("nt_read_file", h);
     return FakePlatform::nt_read_file(h, b, p, n);

@@ -78,7 +78,7 @@ IoError IoError::from_os_code(int32_t code) noexcept {
 }
 
 IoError IoError::last_os_error() noexcept {
-  return from_os_code(static_cast<int32_t>(sys::platform().get_last_error()));
+  return from_os_code(static_cast<int32_t>(platform::current().get_last_error()));
 }
 
 IoError IoError::from_kind(IoErrorKind kind) noexcept {

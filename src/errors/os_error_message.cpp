@@ -49,22 +49,23 @@ void trim_trailing_space(std::string& text) {
 }  // namespace
 
 std::string os_error_message(int32_t code) {
-  sys::Platform& platform = sys::platform();
+  platform::Platform& platform = platform::current();
   // On this thread's stack: any number of threads may look texts up at once.
   char16_t buffer[buffer_units] = {};
-  uint32_t flags = sys::format_message_from_system | sys::format_message_ignore_inserts;
-  sys::Module source = nullptr;
-  if ((code & sys::facility_nt_bit) != 0) {
+  uint32_t flags =
+      platform::format_message_from_system | platform::format_message_ignore_inserts;
+  platform::Module source = nullptr;
+  if ((code & platform::facility_nt_bit) != 0) {
     // Only a module that is already loaded; nothing is loaded for this.
     source = platform.get_module_handle_w(u"NTDLL.DLL");
     if (source != nullptr) {
-      code &= ~sys::facility_nt_bit;
-      flags |= sys::format_message_from_hmodule;
+      code &= ~platform::facility_nt_bit;
+      flags |= platform::format_message_from_hmodule;
     }
   }
   uint32_t written =
       platform.format_message_w(flags, source, static_cast<uint32_t>(code),
-                                sys::lang_system_default, buffer, buffer_units);
+                                platform::lang_system_default, buffer, buffer_units);
   if (written == 0) {
     // Nothing may run between the failed call and this read.
     auto error = static_cast<int32_t>(platform.get_last_error());

@@ -1,7 +1,7 @@
 // The seam between this program and the operating system.
 //
 // Every kernel32, ntdll and debug help call that this program makes goes
-// through the `Platform` object returned by `platform()`. The real one
+// through the `Platform` object returned by `current()`. The real one
 // forwards to Windows; tests install their own (see tests/support) to script
 // results that a real system cannot produce on demand. This header includes no Windows
 // header: the types and values below mirror the Win32 ones, and platform_windows.cpp
@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 using Handle = void*;
 using Module = void*;
@@ -226,14 +226,14 @@ struct DebugHelp {
 class Platform {
  public:
   // The types of the calls, also for implementations in other namespaces.
-  using Handle = sys::Handle;
-  using Module = sys::Module;
-  using NtStatus = sys::NtStatus;
-  using IoStatusBlock = sys::IoStatusBlock;
-  using ConsoleReadControl = sys::ConsoleReadControl;
-  using VectoredHandler = sys::VectoredHandler;
-  using Procedure = sys::Procedure;
-  using DebugHelp = sys::DebugHelp;
+  using Handle = platform::Handle;
+  using Module = platform::Module;
+  using NtStatus = platform::NtStatus;
+  using IoStatusBlock = platform::IoStatusBlock;
+  using ConsoleReadControl = platform::ConsoleReadControl;
+  using VectoredHandler = platform::VectoredHandler;
+  using Procedure = platform::Procedure;
+  using DebugHelp = platform::DebugHelp;
 
 #define TAVO_DECLARE_PLATFORM_CALL(result, name, parameters, arguments, fails) \
   TAVO_PLATFORM_ATTRIBUTES_##fails virtual result name parameters = 0;
@@ -245,11 +245,11 @@ class Platform {
 };
 
 // The platform in use: the real one unless a test installed another.
-Platform& platform();
+Platform& current();
 // The real platform (Windows builds only).
-Platform& real_platform();
+Platform& real();
 // Installs `replacement` (nullptr restores the real one) and returns the
 // previous one. For tests; not thread-safe against concurrent calls.
-Platform* set_platform(Platform* replacement);
+Platform* install(Platform* replacement);
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

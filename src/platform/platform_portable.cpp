@@ -6,13 +6,13 @@
 
 #include "platform/platform.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 namespace {
-constinit std::atomic<Platform*> current{nullptr};
+constinit std::atomic<Platform*> installed_platform{nullptr};
 }  // namespace
 
-Platform& platform() {
-  Platform* installed = current.load(std::memory_order_acquire);
+Platform& current() {
+  Platform* installed = installed_platform.load(std::memory_order_acquire);
   if (installed == nullptr) {
     std::fputs("no platform installed in the portable build\n", stderr);
     std::abort();
@@ -20,8 +20,8 @@ Platform& platform() {
   return *installed;
 }
 
-Platform* set_platform(Platform* replacement) {
-  return current.exchange(replacement, std::memory_order_acq_rel);
+Platform* install(Platform* replacement) {
+  return installed_platform.exchange(replacement, std::memory_order_acq_rel);
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -7,7 +7,7 @@
 
 #include "platform/windows_api.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 namespace {
 
 static_assert(sizeof(IoStatusBlock) == sizeof(IO_STATUS_BLOCK));
@@ -231,20 +231,21 @@ class WindowsPlatform final : public Platform {
 // Constant-initialised so that the platform is usable from the first
 // instruction of the process, before any dynamic initialiser runs.
 constinit WindowsPlatform real_instance;
-constinit std::atomic<Platform*> current{nullptr};
+constinit std::atomic<Platform*> installed_platform{nullptr};
 
 }  // namespace
 
-Platform& real_platform() { return real_instance; }
+Platform& real() { return real_instance; }
 
-Platform& platform() {
-  Platform* installed = current.load(std::memory_order_acquire);
+Platform& current() {
+  Platform* installed = installed_platform.load(std::memory_order_acquire);
   return installed != nullptr ? *installed : real_instance;
 }
 
-Platform* set_platform(Platform* replacement) {
-  Platform* previous = current.exchange(replacement, std::memory_order_acq_rel);
+Platform* install(Platform* replacement) {
+  Platform* previous =
+      installed_platform.exchange(replacement, std::memory_order_acq_rel);
   return previous != nullptr ? previous : &real_instance;
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 // One frame of a walk.
 struct StackFrame {
@@ -48,4 +48,4 @@ uint64_t image_base_of(uint64_t address);
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string_view exported_name(uint64_t image_base, uint32_t function_start);
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

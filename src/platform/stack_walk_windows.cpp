@@ -6,7 +6,7 @@
 #include "platform/stack_walk.h"
 #include "platform/windows_api.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 namespace {
 
 constexpr size_t max_name_length = 1024;
@@ -24,14 +24,14 @@ struct StackLimits {
 // that is null) to the caller's. False when the stack looks damaged: the
 // stack pointer is outside the stack, or the caller's frame is not further
 // out than this one, so that a walk over it might never end.
-bool unwind_one(Platform& os, CONTEXT& context, void* function, uint64_t base,
+bool unwind_one(Platform& platform, CONTEXT& context, void* function, uint64_t base,
                 const StackLimits& stack) {
   const uint64_t sp = context.Rsp;
   if (!stack.holds(sp, sizeof context.Rip)) {
     return false;
   }
   if (function != nullptr) {
-    os.rtl_virtual_unwind(base, context.Rip, function, &context);
+    platform.rtl_virtual_unwind(base, context.Rip, function, &context);
   } else {
     // A leaf function: the return address is on top of the stack.
     std::memcpy(&context.Rip, reinterpret_cast<const void*>(sp), sizeof context.Rip);
@@ -43,12 +43,12 @@ bool unwind_one(Platform& os, CONTEXT& context, void* function, uint64_t base,
 }  // namespace
 
 [[gnu::noinline]] void walk_stack(FrameVisitor& visitor) {
-  Platform& os = platform();
+  Platform& platform = current();
   StackLimits stack;
-  os.get_current_thread_stack_limits(&stack.low, &stack.high);
+  platform.get_current_thread_stack_limits(&stack.low, &stack.high);
   CONTEXT context;
   std::memset(&context, 0, sizeof context);
-  os.rtl_capture_context(&context);
+  platform.rtl_capture_context(&context);
   // The frames of this function and of what captured the context lie at or
   // below its own locals; the caller's frame is the first beyond them.
   const auto own_frame = reinterpret_cast<uint64_t>(&context);
@@ -58,7 +58,7 @@ bool unwind_one(Platform& os, CONTEXT& context, void* function, uint64_t base,
       return;
     }
     uint64_t base = 0;
-    void* function = os.rtl_lookup_function_entry(pc - 1, &base);
+    void* function = platform.rtl_lookup_function_entry(pc - 1, &base);
     if (context.Rsp > own_frame) {
       const StackFrame frame{
           pc - 1, function != nullptr ? base : 0,
@@ -69,7 +69,7 @@ bool unwind_one(Platform& os, CONTEXT& context, void* function, uint64_t base,
         return;
       }
     }
-    if (!unwind_one(os, context, function, base, stack)) {
+    if (!unwind_one(platform, context, function, base, stack)) {
       return;
     }
   }
@@ -77,7 +77,7 @@ bool unwind_one(Platform& os, CONTEXT& context, void* function, uint64_t base,
 
 uint64_t image_base_of(uint64_t address) {
   uint64_t base = 0;
-  return platform().rtl_lookup_function_entry(address, &base) != nullptr ? base : 0;
+  return current().rtl_lookup_function_entry(address, &base) != nullptr ? base : 0;
 }
 
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
@@ -115,4 +115,4 @@ std::string_view exported_name(uint64_t image_base, uint32_t function_start) {
   return {};
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

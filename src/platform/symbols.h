@@ -11,7 +11,7 @@
 #include <memory>
 #include <string_view>
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 // Loads the library, starts its symbol handler and loads the debug
 // information of the image at `image_base`, once per process. False when the
@@ -47,4 +47,4 @@ struct SourceLine {
 // Where in the source `address` is. Valid until the next call of this service.
 SourceLine source_line(uint64_t address);
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "platform/symbols.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 namespace {
 
 constexpr uint32_t max_name_length = 1024;
@@ -47,13 +47,13 @@ char16_t* put_folder(char16_t* at, std::u16string_view folder) {
 }
 
 // See symbol_paths: the search path for an image with these two forms.
-std::unique_ptr<char16_t[]> search_path(Platform& os, std::u16string_view image,
+std::unique_ptr<char16_t[]> search_path(Platform& platform, std::u16string_view image,
                                         std::u16string_view short_image) {
   const char16_t* const variables[] = {u"_NT_SYMBOL_PATH", u"_NT_ALTERNATE_SYMBOL_PATH"};
   uint32_t sizes[std::size(variables)];
   size_t capacity = image.size() + short_image.size() + 4;
   for (size_t i = 0; i < std::size(variables); ++i) {
-    sizes[i] = os.get_environment_variable_w(variables[i], nullptr, 0);
+    sizes[i] = platform.get_environment_variable_w(variables[i], nullptr, 0);
     capacity += sizes[i] + 1;
   }
   std::unique_ptr<char16_t[]> path(new char16_t[capacity]);
@@ -67,7 +67,8 @@ std::unique_ptr<char16_t[]> search_path(Platform& os, std::u16string_view image,
   for (size_t i = 0; i < std::size(variables); ++i) {
     // A value that grew since its size was asked for is left out.
     const uint32_t units =
-        sizes[i] > 0 ? os.get_environment_variable_w(variables[i], at, sizes[i]) : 0;
+        sizes[i] > 0 ? platform.get_environment_variable_w(variables[i], at, sizes[i])
+                     : 0;
     if (units > 0 && units < sizes[i]) {
       // The value is already in place: only its separator is added.
       at += units;
@@ -81,19 +82,19 @@ std::unique_ptr<char16_t[]> search_path(Platform& os, std::u16string_view image,
 }  // namespace
 
 SymbolPaths symbol_paths(const char16_t* image) {
-  Platform& os = platform();
+  Platform& platform = current();
   const std::u16string_view full(image);
   SymbolPaths paths;
   if (!full.empty()) {
     std::unique_ptr<char16_t[]> short_image(new char16_t[max_path_units]);
     const uint32_t units =
-        os.get_short_path_name_w(image, short_image.get(), max_path_units);
+        platform.get_short_path_name_w(image, short_image.get(), max_path_units);
     if (units > 0 && units < max_path_units &&
         std::u16string_view(short_image.get(), units) != full) {
       paths.short_image = std::move(short_image);
     }
   }
-  paths.search = search_path(os, full,
+  paths.search = search_path(platform, full,
                              paths.short_image != nullptr
                                  ? std::u16string_view(paths.short_image.get())
                                  : std::u16string_view());
@@ -105,8 +106,9 @@ bool prepare_symbols(uint64_t image_base) {
     return ready;
   }
   tried = true;
-  Platform& os = platform();
-  Module module = os.load_library_ex_w(u"dbghelp.dll", load_library_search_system32);
+  Platform& platform = current();
+  Module module =
+      platform.load_library_ex_w(u"dbghelp.dll", load_library_search_system32);
   if (module == nullptr) {
     return false;
   }
@@ -123,26 +125,26 @@ bool prepare_symbols(uint64_t image_base) {
       {"SymGetLineFromAddrW64", &found.line_from_address},
   };
   for (const auto& function : wanted) {
-    *function.function = os.get_proc_address(module, function.name);
+    *function.function = platform.get_proc_address(module, function.name);
     if (*function.function == nullptr) {
       return false;
     }
   }
-  (void)os.sym_set_options(
-      found, (os.sym_get_options(found) | symopt_undname | symopt_load_lines) &
+  (void)platform.sym_set_options(
+      found, (platform.sym_get_options(found) | symopt_undname | symopt_load_lines) &
                  ~symopt_deferred_loads);
   // A path may be longer than MAX_PATH: the buffer holds the longest one the
   // system has, and a result that fills it may have been cut.
   std::unique_ptr<char16_t[]> image(new char16_t[max_path_units]);
-  uint32_t length = os.get_module_file_name_w(reinterpret_cast<Module>(image_base),
-                                              image.get(), max_path_units);
+  uint32_t length = platform.get_module_file_name_w(reinterpret_cast<Module>(image_base),
+                                                    image.get(), max_path_units);
   if (length >= max_path_units) {
     length = 0;
   }
   image[length] = u'\0';
   const SymbolPaths paths = symbol_paths(image.get());
-  process = os.get_current_process();
-  if (!os.sym_initialize_w(found, process, paths.search.get(), false)) {
+  process = platform.get_current_process();
+  if (!platform.sym_initialize_w(found, process, paths.search.get(), false)) {
     return false;
   }
   library = found;
@@ -150,16 +152,17 @@ bool prepare_symbols(uint64_t image_base) {
   // Some lookups cannot open an image by a path longer than MAX_PATH; its
   // short form, where the system has one, is shorter and names the same file.
   if (length > 0 &&
-      os.sym_load_module_ex_w(library, process, image.get(), image_base) == 0 &&
+      platform.sym_load_module_ex_w(library, process, image.get(), image_base) == 0 &&
       paths.short_image != nullptr) {
-    (void)os.sym_load_module_ex_w(library, process, paths.short_image.get(), image_base);
+    (void)platform.sym_load_module_ex_w(library, process, paths.short_image.get(),
+                                        image_base);
   }
   return true;
 }
 
 std::u16string_view symbol_name(uint64_t address) {
   if (!ready ||
-      !platform().sym_from_addr_w(library, process, address, name, max_name_length)) {
+      !current().sym_from_addr_w(library, process, address, name, max_name_length)) {
     return {};
   }
   return name;
@@ -169,12 +172,12 @@ SourceLine source_line(uint64_t address) {
   const char16_t* file = nullptr;
   SourceLine found;
   if (ready &&
-      platform().sym_get_line_from_addr_w64(library, process, address, &file,
-                                            &found.line) &&
+      current().sym_get_line_from_addr_w64(library, process, address, &file,
+                                           &found.line) &&
       file != nullptr) {
     found.file = file;
   }
   return found;
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -8,7 +8,7 @@
 #include <shared_mutex>
 #endif
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 class SrwLock {
  public:
@@ -45,4 +45,4 @@ class ExclusiveGuard {
 // A number that identifies the calling thread while it runs; never 0.
 uint64_t current_thread_id();
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -3,7 +3,7 @@
 
 #include "platform/sync.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 void SrwLock::lock_exclusive() { mutex_.lock(); }
 bool SrwLock::try_lock_exclusive() { return mutex_.try_lock(); }
@@ -17,4 +17,4 @@ uint64_t current_thread_id() {
   return id;
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -3,7 +3,7 @@
 #include "platform/sync.h"
 #include "platform/windows_api.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 static_assert(sizeof(void*) == sizeof(SRWLOCK));
 
@@ -19,4 +19,4 @@ void SrwLock::unlock_shared() { ReleaseSRWLockShared(TAVO_SRW); }
 
 uint64_t current_thread_id() { return GetCurrentThreadId(); }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -3,14 +3,14 @@
 
 #include <atomic>
 
-namespace tavo::sys {
+namespace tavo::platform {
 namespace {
 
 using SetThreadDescription = int32_t (*)(Handle thread, const char16_t* description);
 
 // Stands in for SetThreadDescription where the system has none.
 int32_t missing_set_thread_description(Handle, const char16_t*) {
-  platform().set_last_error(error_call_not_implemented);
+  current().set_last_error(error_call_not_implemented);
   return e_notimpl;
 }
 
@@ -22,10 +22,10 @@ SetThreadDescription thread_description_function() {
   if (function != nullptr) {
     return function;
   }
-  Platform& os = platform();
+  Platform& platform = current();
   function = missing_set_thread_description;
-  if (Module kernel = os.get_module_handle_a("kernel32")) {
-    if (Procedure found = os.get_proc_address(kernel, "SetThreadDescription")) {
+  if (Module kernel = platform.get_module_handle_a("kernel32")) {
+    if (Procedure found = platform.get_proc_address(kernel, "SetThreadDescription")) {
       function = reinterpret_cast<SetThreadDescription>(found);
     }
   }
@@ -39,4 +39,4 @@ int32_t set_thread_description(Handle thread, const char16_t* description) {
   return thread_description_function()(thread, description);
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

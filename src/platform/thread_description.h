@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 
 // SetThreadDescription(thread, description) -> HRESULT, looked up in
 // kernel32 through the seam at its first use. Where the system has no such
@@ -13,4 +13,4 @@ namespace tavo::sys {
 // returns E_NOTIMPL. What the lookup found is kept for the process.
 int32_t set_thread_description(Handle thread, const char16_t* description);
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

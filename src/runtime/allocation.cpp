@@ -22,17 +22,17 @@ constexpr size_t heap_alignment = 16;
 constexpr size_t large_request = size_t{1} << 30;
 
 void* allocate(size_t size) {
-  sys::Platform& os = sys::platform();
+  platform::Platform& platform = platform::current();
   if (size >= large_request) {
     // A request above the commit limit can never be met. Refusing it here
     // saves the system a long search of the address space for a block that
     // it could not commit anyway.
-    const uint64_t limit = os.commit_limit();
+    const uint64_t limit = platform.commit_limit();
     if (limit != 0 && size > limit) {
       return nullptr;
     }
   }
-  void* block = os.heap_alloc(size);
+  void* block = platform.heap_alloc(size);
   if (block != nullptr) {
     blocks_allocated.fetch_add(1, std::memory_order_relaxed);
   }
@@ -63,7 +63,7 @@ void* allocate_aligned(size_t size, size_t alignment) {
 
 void release(void* block) {
   if (block != nullptr) {
-    (void)sys::platform().heap_free(block);
+    (void)platform::current().heap_free(block);
   }
 }
 

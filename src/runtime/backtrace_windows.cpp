@@ -32,7 +32,7 @@ constexpr std::string_view end_marker = "__tavo_end_short_backtrace";
 
 // Two traces never interleave; the symbol lookup is touched only under this
 // lock (it is not safe for concurrent use).
-constinit sys::SrwLock trace_lock;
+constinit platform::SrwLock trace_lock;
 
 // A symbol name in readable form: names the compiler mangled are demangled
 // (into memory of the demangler's own, released with the object). Only builds
@@ -67,12 +67,12 @@ class ReadableName {
 };
 
 // Writes the frames that the walk hands it.
-class FrameWriter final : public sys::FrameVisitor {
+class FrameWriter final : public platform::FrameVisitor {
  public:
   FrameWriter(ErrorKeepingSink& sink, bool full, uint64_t own_base)
       : sink_(sink), full_(full), open_(full), own_base_(own_base) {}
 
-  bool visit(const sys::StackFrame& frame) override {
+  bool visit(const platform::StackFrame& frame) override {
     if (visited_ > (full_ ? last_full_frame : last_short_frame)) {
       // Past the limit a full trace only counts what it leaves out.
       ++left_out_;
@@ -85,9 +85,9 @@ class FrameWriter final : public sys::FrameVisitor {
     // knows, whatever base this program's own was found at.
     std::string_view name;
     if (frame.image_base != 0 && frame.image_base == own_base_) {
-      name = utf8(sys::symbol_name(frame.address), name_);
+      name = utf8(platform::symbol_name(frame.address), name_);
     } else if (frame.image_base != 0 && open_) {
-      name = sys::exported_name(frame.image_base, frame.function_start);
+      name = platform::exported_name(frame.image_base, frame.function_start);
     }
 
     bool write = open_;
@@ -145,7 +145,7 @@ class FrameWriter final : public sys::FrameVisitor {
              .ok()) {
       return false;
     }
-    const sys::SourceLine line = sys::source_line(address);
+    const platform::SourceLine line = platform::source_line(address);
     if (line.file.empty()) {
       return true;
     }
@@ -169,19 +169,20 @@ class FrameWriter final : public sys::FrameVisitor {
 // Walks the calling thread's stack and writes the entries; false when a
 // write failed.
 bool write_frames(ErrorKeepingSink& sink, bool full) {
-  const uint64_t own_base = sys::image_base_of(reinterpret_cast<uint64_t>(&write_frames));
-  if (!sys::prepare_symbols(own_base)) {
+  const uint64_t own_base =
+      platform::image_base_of(reinterpret_cast<uint64_t>(&write_frames));
+  if (!platform::prepare_symbols(own_base)) {
     return true;
   }
   FrameWriter writer(sink, full, own_base);
-  sys::walk_stack(writer);
+  platform::walk_stack(writer);
   return writer.finish();
 }
 
 }  // namespace
 
 void write_stack_trace(ErrorKeepingSink& sink, bool full) {
-  sys::ExclusiveGuard hold(trace_lock);
+  platform::ExclusiveGuard hold(trace_lock);
   if (!write_formatted(sink, "stack backtrace:\n").ok()) {
     return;
   }

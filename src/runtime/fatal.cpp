@@ -28,7 +28,7 @@ constinit std::atomic<uint64_t> failures_in_flight{0};
 // True until the first report written without a trace has carried the hint.
 constinit std::atomic<bool> first_report{true};
 // Reports of different threads do not exclude each other (shared mode).
-constinit sys::SrwLock report_lock;
+constinit platform::SrwLock report_lock;
 
 constinit thread_local uintptr_t thread_failures = 0;
 constinit thread_local bool thread_reporting = false;

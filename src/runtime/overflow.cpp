@@ -17,8 +17,8 @@ long overflow_handler(void* exception_pointers) noexcept {
   // EXCEPTION_POINTERS starts with the EXCEPTION_RECORD*, which starts with
   // the exception code.
   const uint32_t code = **static_cast<const uint32_t* const*>(exception_pointers);
-  if (code != static_cast<uint32_t>(sys::status_stack_overflow)) {
-    return sys::exception_continue_search;
+  if (code != static_cast<uint32_t>(platform::status_stack_overflow)) {
+    return platform::exception_continue_search;
   }
   // The stack is nearly gone: look the record up without creating one.
   bool available = false;
@@ -35,7 +35,7 @@ long overflow_handler(void* exception_pointers) noexcept {
   }
   StderrSink writer;
   (void)write_formatted(writer, "\nthread '", name, "' has overflowed its stack\n");
-  return sys::exception_continue_search;
+  return platform::exception_continue_search;
 }
 
 }  // namespace tavo

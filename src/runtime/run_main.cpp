@@ -41,17 +41,17 @@ constinit std::atomic<bool> exit_cleanup_done{false};
 // here did not find the containment's handler under the platform's
 // unwinder.
 [[gnu::noinline]] void prepare_main_thread() {
-  sys::Platform& os = sys::platform();
-  if (os.add_vectored_exception_handler(0, &overflow_handler) == nullptr) {
+  platform::Platform& platform = platform::current();
+  if (platform.add_vectored_exception_handler(0, &overflow_handler) == nullptr) {
     raise_fatal("failed to install exception handler", TAVO_HERE);
   }
   uint32_t guarantee = stack_guarantee;
-  if (!os.set_thread_stack_guarantee(&guarantee) &&
-      os.get_last_error() != sys::error_call_not_implemented) {
+  if (!platform.set_thread_stack_guarantee(&guarantee) &&
+      platform.get_last_error() != platform::error_call_not_implemented) {
     raise_fatal("failed to reserve stack space for exception handling", TAVO_HERE);
   }
   // The result says nothing that start-up could act on.
-  (void)sys::set_thread_description(os.get_current_thread(), u"main");
+  (void)platform::set_thread_description(platform.get_current_thread(), u"main");
   // Process-wide and never destroyed, as the reports may ask for it until
   // the very end.
   static ThreadRecord* const main_record = new ThreadRecord("main");

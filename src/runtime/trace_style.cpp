@@ -21,17 +21,18 @@ constexpr char16_t variable_name[] = u"TAVO_BACKTRACE";
 
 // The variable's value, or nothing when it is missing or cannot be read.
 std::optional<std::u16string> read_variable() {
-  sys::Platform& os = sys::platform();
+  platform::Platform& platform = platform::current();
   char16_t first[256];
   std::vector<char16_t> larger;
   char16_t* buffer = first;
   uint32_t capacity = sizeof first / sizeof first[0];
   for (;;) {
-    os.set_last_error(0);
-    uint32_t result = os.get_environment_variable_w(variable_name, buffer, capacity);
+    platform.set_last_error(0);
+    uint32_t result =
+        platform.get_environment_variable_w(variable_name, buffer, capacity);
     if (result == 0) {
       // 0 with no error is a variable that is set to the empty value.
-      if (os.get_last_error() == 0) {
+      if (platform.get_last_error() == 0) {
         return std::u16string();
       }
       return std::nullopt;

@@ -19,7 +19,7 @@ constinit std::atomic<bool> writing_abort_line{false};
 }  // namespace
 
 void abort_process() {
-  sys::platform().fail_fast(sys::fast_fail_fatal_app_exit);
+  platform::current().fail_fast(platform::fast_fail_fatal_app_exit);
   // Not reached; GCC does not carry [[noreturn]] through a virtual call.
   __builtin_trap();
 }

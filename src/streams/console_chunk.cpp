@@ -12,15 +12,15 @@ namespace tavo {
 IoResult<size_t> ConsoleChunkWriter::operator()(std::string_view text) const {
   const size_t length = console_chunk_length(text);
   char16_t units[console_chunk_units];
-  const int produced = sys::platform().multi_byte_to_wide_char(
-      sys::cp_utf8, sys::mb_err_invalid_chars, text.data(), static_cast<int>(length),
-      units, static_cast<int>(console_chunk_units));
+  const int produced = platform::current().multi_byte_to_wide_char(
+      platform::cp_utf8, platform::mb_err_invalid_chars, text.data(),
+      static_cast<int>(length), units, static_cast<int>(console_chunk_units));
   if (produced <= 0) {
     raise_fatal("Unexpected error in MultiByteToWideChar", TAVO_HERE);
   }
   const uint32_t count = static_cast<uint32_t>(produced);
   uint32_t written = 0;
-  if (!sys::platform().write_console_w(console, units, count, &written)) {
+  if (!platform::current().write_console_w(console, units, count, &written)) {
     return IoError::last_os_error();
   }
   if (written >= count) {
@@ -34,7 +34,7 @@ IoResult<size_t> ConsoleChunkWriter::operator()(std::string_view text) const {
     // half too, so that the bytes reported stop at a character boundary. Its
     // outcome does not change what is reported.
     uint32_t ignored = 0;
-    (void)sys::platform().write_console_w(console, &units[written], 1, &ignored);
+    (void)platform::current().write_console_w(console, &units[written], 1, &ignored);
     ++written;
   }
   return utf8_length_of_units(std::u16string_view(units, written));

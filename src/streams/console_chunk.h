@@ -13,7 +13,7 @@ namespace tavo {
 // The chunk writer that the console-write rules (streams/console_writer.h)
 // show their text with, for one console handle.
 struct ConsoleChunkWriter {
-  sys::Handle console;
+  platform::Handle console;
 
   // Writes a non-empty piece of valid UTF-8: at most 4096 bytes of it (cut at
   // a character boundary). Returns how many of its bytes reached the console.

@@ -28,7 +28,7 @@ class ReentrantLock {
   // lock as it was (held by this thread), when the nesting count is at its
   // maximum; the caller decides how to fail.
   [[nodiscard]] bool lock() {
-    const uint64_t self = sys::current_thread_id();
+    const uint64_t self = platform::current_thread_id();
     if (owner_.load(std::memory_order_relaxed) == self) {
       return nest();
     }
@@ -42,7 +42,7 @@ class ReentrantLock {
   // nesting count (the result is then false).
   [[nodiscard]] bool try_lock(bool& overflow) {
     overflow = false;
-    const uint64_t self = sys::current_thread_id();
+    const uint64_t self = platform::current_thread_id();
     if (owner_.load(std::memory_order_relaxed) == self) {
       overflow = !nest();
       return !overflow;
@@ -64,7 +64,7 @@ class ReentrantLock {
 
   // True when the calling thread holds the lock.
   bool held_by_current_thread() const {
-    return owner_.load(std::memory_order_relaxed) == sys::current_thread_id();
+    return owner_.load(std::memory_order_relaxed) == platform::current_thread_id();
   }
 
  private:
@@ -87,7 +87,7 @@ class ReentrantLock {
     count_ = 1;
   }
 
-  sys::SrwLock lock_;
+  platform::SrwLock lock_;
   std::atomic<uint64_t> owner_{0};
   uint32_t count_ = 0;
 };

@@ -3,20 +3,20 @@
 
 namespace tavo {
 
-IoResult<sys::Handle> lookup_std_handle(int32_t id) {
-  const sys::Handle handle = sys::platform().get_std_handle(id);
+IoResult<platform::Handle> lookup_std_handle(int32_t id) {
+  const platform::Handle handle = platform::current().get_std_handle(id);
   if (handle == nullptr) {
-    return IoError::from_os_code(static_cast<int32_t>(sys::error_invalid_handle));
+    return IoError::from_os_code(static_cast<int32_t>(platform::error_invalid_handle));
   }
-  if (handle == sys::invalid_handle_value()) {
+  if (handle == platform::invalid_handle_value()) {
     return IoError::last_os_error();
   }
   return handle;
 }
 
-bool is_console(sys::Handle handle) {
+bool is_console(platform::Handle handle) {
   uint32_t mode = 0;
-  return sys::platform().get_console_mode(handle, &mode);
+  return platform::current().get_console_mode(handle, &mode);
 }
 
 }  // namespace tavo

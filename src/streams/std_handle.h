@@ -12,9 +12,9 @@ namespace tavo {
 // The standard handle for -10 (input), -11 (output) or -12 (error). A null
 // handle gives the error for OS code 6 (ERROR_INVALID_HANDLE), the invalid
 // handle value the error for the thread's last error.
-IoResult<sys::Handle> lookup_std_handle(int32_t id);
+IoResult<platform::Handle> lookup_std_handle(int32_t id);
 
 // True when `handle` is an interactive console.
-bool is_console(sys::Handle handle);
+bool is_console(platform::Handle handle);
 
 }  // namespace tavo

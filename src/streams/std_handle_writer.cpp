@@ -14,7 +14,7 @@ IoResult<size_t> StdHandleWriter::write_some(std::string_view bytes) {
   if (bytes.empty()) {
     return size_t{0};
   }
-  IoResult<sys::Handle> handle = lookup_std_handle(id_);
+  IoResult<platform::Handle> handle = lookup_std_handle(id_);
   IoResult<size_t> result =
       !handle.ok() ? IoResult<size_t>(std::move(handle.error()))
       : !is_console(handle.value())
@@ -22,7 +22,7 @@ IoResult<size_t> StdHandleWriter::write_some(std::string_view bytes) {
           : write_console(bytes, pending_, ConsoleChunkWriter{handle.value()});
   // The missing-handle rule: an error with OS code 6, whichever call gave it.
   if (missing_ == MissingHandle::takes_all && !result.ok() &&
-      result.error().is_os_code(static_cast<int32_t>(sys::error_invalid_handle))) {
+      result.error().is_os_code(static_cast<int32_t>(platform::error_invalid_handle))) {
     return bytes.size();
   }
   return result;

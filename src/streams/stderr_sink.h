@@ -27,7 +27,7 @@ class StderrSink final : public ErrorKeepingSink {
 
  private:
   PendingUtf8 pending_;
-  StdHandleWriter handle_{sys::std_error_handle, pending_};
+  StdHandleWriter handle_{platform::std_error_handle, pending_};
 };
 
 }  // namespace tavo

@@ -34,7 +34,7 @@ StandardInput::StandardInput() {
 StandardInput::~StandardInput() { delete[] buffer_.data; }
 
 IoResult<size_t> StandardInput::append_line(std::string& text) {
-  sys::ExclusiveGuard guard(lock_);
+  platform::ExclusiveGuard guard(lock_);
   return append_line_from(buffer_, *this, text);
 }
 
@@ -44,23 +44,23 @@ void StandardInput::out_of_memory(size_t requested) {
 
 IoResult<size_t> StandardInput::refill(char* buffer, size_t capacity) {
   // Looked up on every read: the handle may have been replaced meanwhile.
-  IoResult<sys::Handle> handle = lookup_std_handle(sys::std_input_handle);
+  IoResult<platform::Handle> handle = lookup_std_handle(platform::std_input_handle);
   const bool file = handle && !is_console(handle.value());
   IoResult<size_t> result = !handle ? IoResult<size_t>(std::move(handle.error()))
                             : file  ? sync_read(handle.value(), buffer, capacity)
                                     : read_console(handle.value(), buffer, capacity);
   // A missing or closed standard input handle reads as empty input, whichever
   // step noticed it; so does a file read after the writer of a pipe has gone.
-  if (!result && (result.error().is_os_code(sys::error_invalid_handle) ||
+  if (!result && (result.error().is_os_code(platform::error_invalid_handle) ||
                   (file && result.error().kind() == IoErrorKind::BrokenPipe))) {
     return size_t{0};
   }
   return result;
 }
 
-IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
+IoResult<size_t> StandardInput::read_console(platform::Handle handle, char* buffer,
                                              size_t capacity) {
-  sys::Platform& platform = sys::platform();
+  platform::Platform& platform = platform::current();
   char16_t units[console_read_units];
   const size_t wanted = std::min(capacity / max_utf8_per_unit, console_read_units);
 
@@ -75,8 +75,8 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
 
     uint32_t read = 0;
     for (;;) {
-      sys::ConsoleReadControl control{sizeof(sys::ConsoleReadControl), 0,
-                                      ctrl_z_wakeup_mask, 0};
+      platform::ConsoleReadControl control{sizeof(platform::ConsoleReadControl), 0,
+                                           ctrl_z_wakeup_mask, 0};
       read = 0;
       platform.set_last_error(0);
       if (!platform.read_console_w(handle, units + carried,
@@ -90,7 +90,7 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
       }
       if (read > 0) break;
       // An interrupted read that delivered nothing is simply repeated.
-      if (platform.get_last_error() != sys::error_operation_aborted) break;
+      if (platform.get_last_error() != platform::error_operation_aborted) break;
     }
     read = std::min<uint32_t>(read, static_cast<uint32_t>(wanted - carried));
 
@@ -105,8 +105,8 @@ IoResult<size_t> StandardInput::read_console(sys::Handle handle, char* buffer,
   }
 
   const int written = platform.wide_char_to_multi_byte(
-      sys::cp_utf8, sys::wc_err_invalid_chars, units, static_cast<int>(count), buffer,
-      static_cast<int>(capacity));
+      platform::cp_utf8, platform::wc_err_invalid_chars, units, static_cast<int>(count),
+      buffer, static_cast<int>(capacity));
   // The conversion takes every unit or fails. A count short of the whole text
   // would drop the rest of the line without a word, so it fails too.
   if (written <= 0 || static_cast<size_t>(written) !=

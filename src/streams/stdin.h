@@ -35,9 +35,9 @@ class StandardInput final : private LineSource {
   IoResult<size_t> refill(char* buffer, size_t capacity) override;
   [[noreturn]] void out_of_memory(size_t requested) override;
 
-  IoResult<size_t> read_console(sys::Handle handle, char* buffer, size_t capacity);
+  IoResult<size_t> read_console(platform::Handle handle, char* buffer, size_t capacity);
 
-  sys::SrwLock lock_;
+  platform::SrwLock lock_;
   LineBuffer buffer_;
   // A high surrogate that ended the last console read, or 0.
   char16_t held_surrogate_ = 0;

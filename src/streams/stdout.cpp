@@ -38,7 +38,7 @@ class StdoutStream::LockScope {
 
 StdoutStream::StdoutStream(size_t capacity)
     : storage_(capacity == 0 ? nullptr : static_cast<char*>(::operator new(capacity))),
-      handle_(sys::std_output_handle, pending_, MissingHandle::takes_all),
+      handle_(platform::std_output_handle, pending_, MissingHandle::takes_all),
       writer_(storage_, capacity, handle_) {}
 
 StdoutStream::~StdoutStream() { ::operator delete(storage_); }

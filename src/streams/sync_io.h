@@ -13,7 +13,7 @@ namespace tavo {
 // At most 0xFFFFFFFF bytes per call. Returns the count transferred;
 // `sync_read` returns 0 at the end of the file. A transfer still in flight
 // after waiting on the handle ends the process.
-IoResult<size_t> sync_write(sys::Handle handle, const void* bytes, size_t length);
-IoResult<size_t> sync_read(sys::Handle handle, void* buffer, size_t length);
+IoResult<size_t> sync_write(platform::Handle handle, const void* bytes, size_t length);
+IoResult<size_t> sync_read(platform::Handle handle, void* buffer, size_t length);
 
 }  // namespace tavo

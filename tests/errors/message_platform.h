@@ -105,8 +105,8 @@ class AllocationWindow {
 };
 
 // Some address that stands for the loaded ntdll.
-inline sys::Module fake_ntdll() {
-  return reinterpret_cast<sys::Module>(uintptr_t{0x7FF00000});
+inline platform::Module fake_ntdll() {
+  return reinterpret_cast<platform::Module>(uintptr_t{0x7FF00000});
 }
 
 }  // namespace tavo::testing

@@ -285,11 +285,11 @@ TEST(OsErrorMessageWineTest, NtStatusBitGoesToNtdll) {
 }
 
 TEST(OsErrorMessageWineTest, LastOsErrorTakesTheThreadsLastError) {
-  sys::platform().set_last_error(5);
+  platform::current().set_last_error(5);
   IoError denied = IoError::last_os_error();
   EXPECT_EQ(denied.raw_os_error(), 5);
   EXPECT_EQ(denied.kind(), IoErrorKind::PermissionDenied);
-  sys::platform().set_last_error(0x80070005u);
+  platform::current().set_last_error(0x80070005u);
   IoError negative = IoError::last_os_error();
   EXPECT_EQ(negative.raw_os_error(), static_cast<int32_t>(0x80070005u));
   EXPECT_EQ(negative.kind(), IoErrorKind::Uncategorized);

@@ -23,9 +23,9 @@ int guess_entry(int argc, char** argv);
 namespace {
 
 using namespace tavo::fault;
-using tavo::sys::Handle;
-using tavo::sys::IoStatusBlock;
-using tavo::sys::NtStatus;
+using tavo::platform::Handle;
+using tavo::platform::IoStatusBlock;
+using tavo::platform::NtStatus;
 
 constexpr NtStatus status_success = 0;
 constexpr size_t max_logged = 1 << 16;
@@ -56,7 +56,7 @@ NtStatus status_for_code(uint32_t code) {
 // armed call and the armed kind applies to it, it fails instead, as its row in
 // the seam's list says: null, 0 or false, with the kind's code as the last
 // error. FaultPlatform below applies the kinds that do more than fail.
-class CountingPlatform : public tavo::sys::Platform {
+class CountingPlatform : public tavo::platform::Platform {
  public:
   void arm(uint64_t at, const FaultKind* kind) {
     at_ = at;
@@ -76,7 +76,7 @@ class CountingPlatform : public tavo::sys::Platform {
 
  protected:
   ~CountingPlatform() = default;
-  static tavo::sys::Platform& real() { return tavo::sys::real_platform(); }
+  static tavo::platform::Platform& real() { return tavo::platform::real(); }
 
   // Counts the call and returns the fault to apply to it, if this is the
   // armed call and the kind applies to it.
@@ -132,7 +132,7 @@ class FaultPlatform final : public CountingPlatform {
         return nullptr;
       default:
         real().set_last_error(f->code);
-        return tavo::sys::invalid_handle_value();
+        return tavo::platform::invalid_handle_value();
     }
   }
   bool get_console_mode(Handle h, uint32_t* mode) override {
@@ -163,7 +163,7 @@ class FaultPlatform final : public CountingPlatform {
     }
   }
   bool read_console_w(Handle h, char16_t* units, uint32_t count, uint32_t* read,
-                      tavo::sys::ConsoleReadControl* control) override {
+                      tavo::platform::ConsoleReadControl* control) override {
     const FaultKind* f = hit(Call::read_console_w, role_of(h));
     if (f == nullptr) return real().read_console_w(h, units, count, read, control);
     *read = 0;
@@ -247,7 +247,7 @@ class FaultPlatform final : public CountingPlatform {
 
  private:
   Role role_of(Handle h) const {
-    if (h == nullptr || h == tavo::sys::invalid_handle_value()) return Role::none;
+    if (h == nullptr || h == tavo::platform::invalid_handle_value()) return Role::none;
     for (int i = 0; i < 3; ++i) {
       if (h == std_handles_[i]) return static_cast<Role>(i + 1);
     }
@@ -292,12 +292,12 @@ class FaultPlatform final : public CountingPlatform {
       case Effect::pending_stuck:
         // The caller's preset (STATUS_PENDING) stays in the block.
         swallow_wait_ = true;
-        return tavo::sys::status_pending;
+        return tavo::platform::status_pending;
       case Effect::pending_done: {
         const NtStatus status = forward(length);
         block->status = status;
         swallow_wait_ = true;
-        return tavo::sys::status_pending;
+        return tavo::platform::status_pending;
       }
       default:
         return status_for_code(f.code);
@@ -373,9 +373,9 @@ bool configure() {
 int main(int argc, char** argv) {
   if (!configure()) return 2;
   fault_platform.note_std_handles();
-  tavo::sys::set_platform(&fault_platform);
+  tavo::platform::install(&fault_platform);
   const int status = guess_entry(argc, argv);
-  tavo::sys::set_platform(nullptr);
+  tavo::platform::install(nullptr);
   if (log_path[0] != 0 && !fault_platform.write_log(log_path)) {
     say("fault_guess: could not write the call log\n");
   }

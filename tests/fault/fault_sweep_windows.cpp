@@ -653,7 +653,7 @@ int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup)
 
   std::vector<Outcome> outcomes(runs.size());
   std::atomic<size_t> next{0};
-  tavo::sys::SrwLock print;
+  tavo::platform::SrwLock print;
   std::vector<std::string> bad_details;
   auto work = [&] {
     for (size_t i = next++; i < runs.size(); i = next++) {
@@ -663,7 +663,7 @@ int sweep(bool full, std::string_view seed, unsigned workers, size_t only_setup)
       const auto& [call, role] = setup.calls[run.number - 1];
       outcomes[i] = classify(setup, Fault{call, role, run.kind}, r);
       if (!class_info[static_cast<size_t>(outcomes[i].cls)].good) {
-        tavo::sys::ExclusiveGuard lock(print);
+        tavo::platform::ExclusiveGuard lock(print);
         bad_details.push_back(outcomes[i].why + ": " + describe(setup, run, r));
       }
     }

@@ -17,10 +17,10 @@ namespace {
 // Handles are made inheritable only while one child is being created, so
 // that a child never inherits the pipe ends meant for another one (a pipe
 // whose writer leaks into a second child would never report its end).
-sys::SrwLock spawn_lock;
+platform::SrwLock spawn_lock;
 // The harness attaches to the console of the child it drives; a process can
 // be attached to one console only.
-sys::SrwLock console_lock;
+platform::SrwLock console_lock;
 
 class OwnedHandle {
  public:
@@ -430,7 +430,7 @@ struct ConsoleSession::State {
     // are then exactly the ones given, NULL included.
     DWORD flags = CREATE_UNICODE_ENVIRONMENT | (console ? 0 : DETACHED_PROCESS);
     {
-      sys::ExclusiveGuard lock(spawn_lock);
+      platform::ExclusiveGuard lock(spawn_lock);
       std::vector<HANDLE> inherited;
       for (HANDLE h : {in, out, err}) {
         if (h != nullptr && h != INVALID_HANDLE_VALUE &&

@@ -151,7 +151,7 @@ TEST(Backtrace, CountPastTheLimitStaysOnTheStack) {
   };
   uint64_t low = 0;
   uint64_t high = 0;
-  sys::real_platform().get_current_thread_stack_limits(&low, &high);
+  platform::real().get_current_thread_stack_limits(&low, &high);
   const std::pair<Damage, uint64_t> cases[] = {
       {Damage::creeps, (high - low) / 8}, {Damage::leaves, 60}, {Damage::stays, 60}};
   for (const auto& [damage, most] : cases) {
@@ -183,7 +183,7 @@ TEST(Backtrace, EmptyStackEndsTheWalkBeforeAnyRead) {
   };
   uint64_t low = 0;
   uint64_t high = 0;
-  sys::real_platform().get_current_thread_stack_limits(&low, &high);
+  platform::real().get_current_thread_stack_limits(&low, &high);
   for (const uint64_t at : {uint64_t{0}, high}) {
     NoStack fake;
     fake.at = at;
@@ -215,8 +215,8 @@ TEST(Backtrace, SymbolSearchPathStartsWithTheProgramsFolder) {
     ShortPaths fake;
     fake.fails = fails;
     testing::ScopedPlatform use(fake);
-    const sys::SymbolPaths paths =
-        sys::symbol_paths(u"C:\\Program Files\\tavo\\guess.exe");
+    const platform::SymbolPaths paths =
+        platform::symbol_paths(u"C:\\Program Files\\tavo\\guess.exe");
     EXPECT_EQ(paths.short_image, nullptr) << fails;
     EXPECT_TRUE(std::u16string_view(paths.search.get())
                     .starts_with(u"C:\\Program Files\\tavo\\;."))

@@ -169,7 +169,7 @@ void failing_release() {
 struct RaisingStderr final : tavo::testing::FakePlatform {
   bool raised = false;
   Handle get_std_handle(int32_t id) override {
-    if (id == tavo::sys::std_error_handle && !raised) {
+    if (id == tavo::platform::std_error_handle && !raised) {
       raised = true;
       tavo::raise_fatal("raised while reporting", here);
     }
@@ -180,7 +180,7 @@ struct RaisingStderr final : tavo::testing::FakePlatform {
 void raise_while_reporting() {
   hold_pending_output();
   static RaisingStderr fake;
-  tavo::sys::set_platform(&fake);
+  tavo::platform::install(&fake);
   tavo::raise_fatal("outer failure", here);
 }
 
@@ -208,7 +208,7 @@ void overflow_thread() {
   tavo::testing::TestThread worker([] {
     // Room for the handler on this thread too.
     uint32_t guarantee = 20480;
-    (void)tavo::sys::platform().set_thread_stack_guarantee(&guarantee);
+    (void)tavo::platform::current().set_thread_stack_guarantee(&guarantee);
     frame_scenario_recurse(nullptr);
   });
   worker.join();
@@ -281,7 +281,8 @@ void (*routine_for(std::string_view name))() {
 
 // Start-up steps that fail through the platform.
 struct NoVectoredHandler final : tavo::testing::FakePlatform {
-  void* add_vectored_exception_handler(uint32_t, tavo::sys::VectoredHandler) override {
+  void* add_vectored_exception_handler(uint32_t,
+                                       tavo::platform::VectoredHandler) override {
     return nullptr;
   }
 };
@@ -291,7 +292,7 @@ struct OldSystem final : tavo::testing::FakePlatform {
   int kernel_lookups = 0;
   bool set_thread_stack_guarantee(uint32_t* size) override {
     guarantee_asked = *size;
-    set_last_error(tavo::sys::error_call_not_implemented);
+    set_last_error(tavo::platform::error_call_not_implemented);
     return false;
   }
   Module get_module_handle_a(const char* name) override {
@@ -336,7 +337,7 @@ struct NoGuarantee final : tavo::testing::FakePlatform {
 // clean-up's flush raises a failure.
 struct UnconvertibleConsole final : tavo::testing::FakePlatform {
   bool is_stdout(Handle handle) {
-    return handle == FakePlatform::get_std_handle(tavo::sys::std_output_handle);
+    return handle == FakePlatform::get_std_handle(tavo::platform::std_output_handle);
   }
   bool get_console_mode(Handle handle, uint32_t* mode) override {
     return is_stdout(handle) || FakePlatform::get_console_mode(handle, mode);
@@ -351,14 +352,15 @@ struct UnconvertibleConsole final : tavo::testing::FakePlatform {
 // without the function, whose lookup leaves the last error 127.
 struct DescribedThread final : tavo::testing::FakePlatform {
   bool missing = false;
-  static inline tavo::sys::Handle thread = nullptr;
+  static inline tavo::platform::Handle thread = nullptr;
   static inline std::u16string description;
-  static int32_t set_thread_description(tavo::sys::Handle target, const char16_t* text) {
+  static int32_t set_thread_description(tavo::platform::Handle target,
+                                        const char16_t* text) {
     thread = target;
     description = text;
     return 0;
   }
-  tavo::sys::Procedure get_proc_address(Module module, const char* name) override {
+  tavo::platform::Procedure get_proc_address(Module module, const char* name) override {
     if (std::strcmp(name, "SetThreadDescription") != 0) {
       return FakePlatform::get_proc_address(module, name);
     }
@@ -366,7 +368,7 @@ struct DescribedThread final : tavo::testing::FakePlatform {
       set_last_error(127);  // ERROR_PROC_NOT_FOUND
       return nullptr;
     }
-    return reinterpret_cast<tavo::sys::Procedure>(&set_thread_description);
+    return reinterpret_cast<tavo::platform::Procedure>(&set_thread_description);
   }
 };
 
@@ -408,24 +410,24 @@ int main(int argc, char** argv) {
   static UnconvertibleConsole unconvertible_console;
   void (*routine)() = routine_for(name);
   if (name == "startup-handler-fails") {
-    tavo::sys::set_platform(&no_handler);
+    tavo::platform::install(&no_handler);
     routine = normal;
   } else if (name == "startup-guarantee-fails") {
-    tavo::sys::set_platform(&no_guarantee);
+    tavo::platform::install(&no_guarantee);
     routine = normal;
   } else if (name == "exit-cleanup-fails") {
-    tavo::sys::set_platform(&unconvertible_console);
+    tavo::platform::install(&unconvertible_console);
     routine = normal;
   } else if (name == "startup-description" || name == "startup-no-description") {
     described_thread.missing = name == "startup-no-description";
-    tavo::sys::set_platform(&described_thread);
+    tavo::platform::install(&described_thread);
     routine = report_description;
   } else if (name == "fail-long-module-path") {
     static LongModulePath long_path;
-    tavo::sys::set_platform(&long_path);
+    tavo::platform::install(&long_path);
     routine = fail;
   } else if (name == "startup-old-system") {
-    tavo::sys::set_platform(&old_system);
+    tavo::platform::install(&old_system);
     routine = report_old_system;
   }
   if (routine == nullptr) {

@@ -46,7 +46,7 @@ int write_console_pieces() {
   int number = 0;
   for (std::string_view piece : pieces) {
     ++number;
-    if (!write_all_to_handle(sys::std_output_handle, piece, pending).ok()) {
+    if (!write_all_to_handle(platform::std_output_handle, piece, pending).ok()) {
       return 10 + number;
     }
   }
@@ -56,21 +56,21 @@ int write_console_pieces() {
 // NtWriteFile and NtReadFile on the standard handle stay pending even after
 // the wait; everything else (standard error included) is real.
 struct NeverCompletes final : testing::FakePlatform {
-  sys::Handle target = nullptr;
-  sys::Handle also = nullptr;  // a second handle whose writes stay pending
-  sys::NtStatus nt_write_file(sys::Handle h, sys::IoStatusBlock* block, const void* bytes,
-                              uint32_t length) override {
+  platform::Handle target = nullptr;
+  platform::Handle also = nullptr;  // a second handle whose writes stay pending
+  platform::NtStatus nt_write_file(platform::Handle h, platform::IoStatusBlock* block,
+                                   const void* bytes, uint32_t length) override {
     if (h != target && h != also) {
       return FakePlatform::nt_write_file(h, block, bytes, length);
     }
-    return sys::status_pending;
+    return platform::status_pending;
   }
-  sys::NtStatus nt_read_file(sys::Handle h, sys::IoStatusBlock* block, void* bytes,
-                             uint32_t length) override {
+  platform::NtStatus nt_read_file(platform::Handle h, platform::IoStatusBlock* block,
+                                  void* bytes, uint32_t length) override {
     if (h != target) return FakePlatform::nt_read_file(h, block, bytes, length);
-    return sys::status_pending;
+    return platform::status_pending;
   }
-  uint32_t wait_for_single_object(sys::Handle h, uint32_t ms) override {
+  uint32_t wait_for_single_object(platform::Handle h, uint32_t ms) override {
     if (h != target && h != also) return FakePlatform::wait_for_single_object(h, ms);
     return 0;  // "signalled", yet the block was never filled in
   }
@@ -79,12 +79,12 @@ struct NeverCompletes final : testing::FakePlatform {
 int stay_pending(bool write, bool stderr_too = false) {
   NeverCompletes fake;
   testing::ScopedPlatform use(fake);
-  IoResult<sys::Handle> handle =
-      lookup_std_handle(write ? sys::std_output_handle : sys::std_input_handle);
+  IoResult<platform::Handle> handle =
+      lookup_std_handle(write ? platform::std_output_handle : platform::std_input_handle);
   if (!handle.ok()) return 2;
   fake.target = handle.value();
   if (stderr_too) {
-    IoResult<sys::Handle> err = lookup_std_handle(sys::std_error_handle);
+    IoResult<platform::Handle> err = lookup_std_handle(platform::std_error_handle);
     if (!err.ok()) return 2;
     fake.also = err.value();
   }
@@ -99,8 +99,8 @@ int stay_pending(bool write, bool stderr_too = false) {
 
 // Standard output looks like a console whose text never converts.
 struct ConversionFails final : testing::FakePlatform {
-  sys::Handle console = nullptr;
-  bool get_console_mode(sys::Handle h, uint32_t* mode) override {
+  platform::Handle console = nullptr;
+  bool get_console_mode(platform::Handle h, uint32_t* mode) override {
     if (h == console) return true;
     return FakePlatform::get_console_mode(h, mode);
   }
@@ -113,12 +113,12 @@ struct ConversionFails final : testing::FakePlatform {
 ConversionFails conversion_fails;
 
 void write_through_failing_conversion() {
-  IoResult<sys::Handle> out = lookup_std_handle(sys::std_output_handle);
+  IoResult<platform::Handle> out = lookup_std_handle(platform::std_output_handle);
   if (!out.ok()) return;
   conversion_fails.console = out.value();
   testing::ScopedPlatform use(conversion_fails);
   PendingUtf8 pending;
-  (void)write_all_to_handle(sys::std_output_handle, "text", pending);
+  (void)write_all_to_handle(platform::std_output_handle, "text", pending);
 }
 
 }  // namespace
@@ -128,13 +128,13 @@ int main(int argc, char** argv) {
   const std::string_view mode = argv[1];
   PendingUtf8 pending;
   if (mode == "write-invalid") {
-    return report(write_all_to_handle(sys::std_output_handle,
+    return report(write_all_to_handle(platform::std_output_handle,
                                       "ab\xFF"
                                       "cd\n",
                                       pending));
   }
   if (mode == "write-line") {
-    return report(write_all_to_handle(sys::std_output_handle, "line\n", pending));
+    return report(write_all_to_handle(platform::std_output_handle, "line\n", pending));
   }
   if (mode == "console") return write_console_pieces();
   if (mode == "pending-write") return stay_pending(true);

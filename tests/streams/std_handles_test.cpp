@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "support/std_handle_writes.h"
 #include "support/collecting_formatter.h"
+#include "support/std_handle_writes.h"
 #include "support/std_handles_fake.h"
 
 namespace tavo {
 namespace {
 
-using sys::Handle;
+using platform::Handle;
 using testing::outcome;
 using testing::status_disk_full;
 using testing::StdHandlesFake;
@@ -184,13 +184,13 @@ TEST_F(StdHandlesTest, EmptyWritesMakeNoPlatformCall) {
 }
 
 TEST_F(StdHandlesTest, PendingWriteCompletedByTheWaitSucceeds) {
-  fake.out.transfers = {{.status = sys::status_pending, .most = 4}};
+  fake.out.transfers = {{.status = platform::status_pending, .most = 4}};
   EXPECT_EQ(outcome(sync_write(out, "hello", 5)), "ok 4");
   EXPECT_EQ(fake.waited, std::vector<Handle>{out});
 }
 
 TEST_F(StdHandlesTest, PendingWriteThatFailsAfterTheWaitGivesItsError) {
-  fake.out.transfers = {{.status = sys::status_pending, .later = status_disk_full}};
+  fake.out.transfers = {{.status = platform::status_pending, .later = status_disk_full}};
   EXPECT_EQ(outcome(sync_write(out, "hello", 5)), "StorageFull 112");
 }
 
@@ -221,11 +221,11 @@ TEST_F(StdHandlesTest, RequestsBeyond4GiBAreTakenInClampedParts) {
 
 TEST_F(StdHandlesTest, ReadsEndOfFileAsZeroWhetherDirectOrAfterTheWait) {
   char buffer[16];
-  fake.out.transfers = {{.status = sys::status_end_of_file}};
+  fake.out.transfers = {{.status = platform::status_end_of_file}};
   EXPECT_EQ(outcome(sync_read(out, buffer, sizeof buffer)), "ok 0");
 
   fake.out.transfers = {
-      {.status = sys::status_pending, .later = sys::status_end_of_file}};
+      {.status = platform::status_pending, .later = platform::status_end_of_file}};
   EXPECT_EQ(outcome(sync_read(out, buffer, sizeof buffer)), "ok 0");
 
   fake.out.transfers = {{.data = "abc"}};
@@ -242,7 +242,7 @@ TEST_F(StdHandlesTest, LookupReportsMissingAndInvalidHandles) {
   fake.in.given = nullptr;
   EXPECT_EQ(outcome(lookup_std_handle(-10)), "Uncategorized 6");
 
-  fake.err.given = sys::invalid_handle_value();
+  fake.err.given = platform::invalid_handle_value();
   fake.lookup_error = 5;
   EXPECT_EQ(outcome(lookup_std_handle(-12)), "PermissionDenied 5");
   // Through a write, the lookup's error is the write's error.

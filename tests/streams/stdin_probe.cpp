@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "no-memory") == 0) {
     static ShortOfMemory short_of_memory;
     short_of_memory.refused = std::strtoull(argv[2], nullptr, 10);
-    tavo::sys::set_platform(&short_of_memory);
+    tavo::platform::install(&short_of_memory);
     return read_lines(1);
   }
   std::fputs("usage: stdin_probe lines N | threads N | no-memory N\n", stderr);

@@ -15,7 +15,7 @@
 namespace tavo {
 namespace {
 
-using sys::Handle;
+using platform::Handle;
 using testing::failure_status;
 
 // Runs one append_line and checks the outcome.
@@ -80,12 +80,12 @@ TEST_F(StdinTest, EndOfInputOutcomesOfTheLookupAndTheFileRead) {
     const char* name;
     Handle handle;
     uint32_t error_of_lookup;
-    sys::NtStatus status;
+    platform::NtStatus status;
   };
   const Case cases[] = {
       {"no handle", nullptr, 0, 0},
-      {"invalid handle value, code 6", sys::invalid_handle_value(), 6, 0},
-      {"end of file", fake.in.handle, 0, sys::status_end_of_file},
+      {"invalid handle value, code 6", platform::invalid_handle_value(), 6, 0},
+      {"end of file", fake.in.handle, 0, platform::status_end_of_file},
       {"broken pipe", fake.in.handle, 0, failure_status(109)},
       {"pipe closing", fake.in.handle, 0, failure_status(232)},
       {"handle closed meanwhile", fake.in.handle, 0, failure_status(6)},
@@ -102,7 +102,7 @@ TEST_F(StdinTest, EndOfInputOutcomesOfTheLookupAndTheFileRead) {
 }
 
 TEST_F(StdinTest, OtherFailuresAreReturnedAndLeaveTheReaderUsable) {
-  fake.in.given = sys::invalid_handle_value();
+  fake.in.given = platform::invalid_handle_value();
   fake.lookup_error = 5;
   text = "t";
   expect_os_error(input, text, 5);

@@ -42,16 +42,16 @@ class ErrorsToStdout final : public tavo::testing::FakePlatform {
  public:
   Handle get_std_handle(int32_t id) override {
     return FakePlatform::get_std_handle(
-        id == tavo::sys::std_error_handle ? tavo::sys::std_output_handle : id);
+        id == tavo::platform::std_error_handle ? tavo::platform::std_output_handle : id);
   }
 };
 
 // Standard output takes nothing: every write reports success and 0 bytes.
 class StdoutTakesNothing final : public tavo::testing::FakePlatform {
  public:
-  NtStatus nt_write_file(Handle handle, tavo::sys::IoStatusBlock* block,
+  NtStatus nt_write_file(Handle handle, tavo::platform::IoStatusBlock* block,
                          const void* bytes, uint32_t length) override {
-    if (handle == FakePlatform::get_std_handle(tavo::sys::std_output_handle)) {
+    if (handle == FakePlatform::get_std_handle(tavo::platform::std_output_handle)) {
       block->status = 0;
       block->information = 0;
       return 0;
@@ -73,7 +73,7 @@ No1024Bytes no_1024_bytes;
 StdoutTakesNothing stdout_takes_nothing;
 
 // Never set: the thread that waits for it stays inside its print.
-tavo::sys::SrwLock never_released;
+tavo::platform::SrwLock never_released;
 
 struct WaitForever {
   bool write_to(tavo::TextSink& out) const {
@@ -169,7 +169,7 @@ void threads() {
 struct Scenario {
   const char* name;
   void (*routine)();
-  tavo::sys::Platform* platform;
+  tavo::platform::Platform* platform;
 };
 
 const Scenario scenarios[] = {
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
   for (const Scenario& scenario : scenarios) {
     if (std::strcmp(argv[1], scenario.name) == 0) {
       if (scenario.platform != nullptr) {
-        tavo::sys::set_platform(scenario.platform);
+        tavo::platform::install(scenario.platform);
       }
       return static_cast<int>(tavo::run_main(scenario.routine, argc, argv, 0));
     }

@@ -17,6 +17,7 @@
 #include "support/std_handles_fake.h"
 #include "support/stdout_probe.h"
 #include "support/test_thread.h"
+#include "text/deferred_message.h"
 
 namespace tavo {
 namespace {
@@ -314,7 +315,7 @@ TEST_F(StdoutTest, WriteFailingWithCode6IsSilentSuccess) {
     SCOPED_TRACE(console ? "WriteConsoleW fails with 6" : "NtWriteFile: invalid handle");
     fake.out.console = console;
     fake.out.transfers.assign(2, {.status = testing::status_invalid_handle});
-    fake.out.console_writes.assign(2, {.error = sys::error_invalid_handle});
+    fake.out.console_writes.assign(2, {.error = platform::error_invalid_handle});
     StdoutStream fresh(StdoutStream::buffer_capacity);
     EXPECT_TRUE(fresh.write_message(text("direct line\n")).ok());
     ASSERT_TRUE(fresh.write_message(text("held")).ok());

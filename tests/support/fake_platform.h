@@ -3,7 +3,7 @@
 // test:
 //
 //   struct NoStdout : tavo::testing::FakePlatform {
-//     tavo::sys::Handle get_std_handle(int32_t) override { return nullptr; }
+//     tavo::platform::Handle get_std_handle(int32_t) override { return nullptr; }
 //   } fake;
 //   tavo::testing::ScopedPlatform use(fake);
 #pragma once
@@ -12,7 +12,7 @@
 
 namespace tavo::testing {
 
-class FakePlatform : public sys::Platform {
+class FakePlatform : public platform::Platform {
  public:
   // Each call as the real platform makes it. The call that never returns is
   // not marked [[noreturn]] here, as its body is the same `return` as every
@@ -24,19 +24,20 @@ class FakePlatform : public sys::Platform {
 
  protected:
   ~FakePlatform() = default;
-  static sys::Platform& real() { return sys::real_platform(); }
+  static platform::Platform& real() { return platform::real(); }
 };
 
 // Installs a platform for the current scope and restores the previous one.
 class ScopedPlatform {
  public:
-  explicit ScopedPlatform(sys::Platform& fake) : previous_(sys::set_platform(&fake)) {}
-  ~ScopedPlatform() { sys::set_platform(previous_); }
+  explicit ScopedPlatform(platform::Platform& fake)
+      : previous_(platform::install(&fake)) {}
+  ~ScopedPlatform() { platform::install(previous_); }
   ScopedPlatform(const ScopedPlatform&) = delete;
   ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 
  private:
-  sys::Platform* previous_;
+  platform::Platform* previous_;
 };
 
 }  // namespace tavo::testing

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 
-namespace tavo::sys {
+namespace tavo::platform {
 namespace {
 
 [[noreturn]] void unavailable(const char* call) {
@@ -52,9 +52,9 @@ class HostPlatform final : public NoPlatform {
 
 }  // namespace
 
-Platform& real_platform() {
+Platform& real() {
   static HostPlatform host;
   return host;
 }
 
-}  // namespace tavo::sys
+}  // namespace tavo::platform

@@ -22,23 +22,26 @@
 
 namespace tavo::testing {
 
-constexpr sys::NtStatus status_disk_full = static_cast<sys::NtStatus>(0xC000007Fu);
-constexpr sys::NtStatus status_invalid_handle = static_cast<sys::NtStatus>(0xC0000008u);
-constexpr sys::NtStatus status_pipe_broken = static_cast<sys::NtStatus>(0xC000014Bu);
+constexpr platform::NtStatus status_disk_full =
+    static_cast<platform::NtStatus>(0xC000007Fu);
+constexpr platform::NtStatus status_invalid_handle =
+    static_cast<platform::NtStatus>(0xC0000008u);
+constexpr platform::NtStatus status_pipe_broken =
+    static_cast<platform::NtStatus>(0xC000014Bu);
 
 // A status the fake maps back to the Win32 `code` (a customer status, which
 // the system never gives).
-constexpr sys::NtStatus failure_status(uint32_t code) {
-  return static_cast<sys::NtStatus>(0xE0000000u | code);
+constexpr platform::NtStatus failure_status(uint32_t code) {
+  return static_cast<platform::NtStatus>(0xE0000000u | code);
 }
 
 // What one NtWriteFile or NtReadFile does. The default succeeds with every
 // byte offered, or with `data` for a read.
 struct Transfer {
-  sys::NtStatus status = 0;  // status_pending: the wait completes it with `later`
-  size_t most = SIZE_MAX;    // bytes a write takes at most
-  std::string data{};        // what a read gives
-  sys::NtStatus later = 0;
+  platform::NtStatus status = 0;  // status_pending: the wait completes it with `later`
+  size_t most = SIZE_MAX;         // bytes a write takes at most
+  std::string data{};             // what a read gives
+  platform::NtStatus later = 0;
   bool throws = false;  // the call unwinds instead of returning
 };
 
@@ -59,15 +62,15 @@ struct ConsoleRead {
 struct ConsoleReadCall {
   uint32_t asked;
   uint32_t last_error_at_call;
-  sys::ConsoleReadControl control;
+  platform::ConsoleReadControl control;
 };
 
 struct ScriptedHandle {
   explicit ScriptedHandle(uintptr_t value)
-      : handle(reinterpret_cast<sys::Handle>(value)) {}
+      : handle(reinterpret_cast<platform::Handle>(value)) {}
 
-  sys::Handle handle;
-  sys::Handle given = handle;  // what GetStdHandle gives for this id
+  platform::Handle handle;
+  platform::Handle given = handle;  // what GetStdHandle gives for this id
   bool console = false;
   std::deque<Transfer> transfers;  // an empty script: a write takes all, a read ends
   std::deque<ConsoleWrite> console_writes;  // an empty script: takes all
@@ -106,23 +109,23 @@ class StdHandlesFake final : public FakePlatform {
   std::vector<Handle> waited;
 
   Handle get_std_handle(int32_t id) override {
-    sys::ExclusiveGuard guard(lock_);
-    ScriptedHandle* h = id == sys::std_input_handle    ? &in
-                        : id == sys::std_output_handle ? &out
-                        : id == sys::std_error_handle  ? &err
-                                                       : nullptr;
+    platform::ExclusiveGuard guard(lock_);
+    ScriptedHandle* h = id == platform::std_input_handle    ? &in
+                        : id == platform::std_output_handle ? &out
+                        : id == platform::std_error_handle  ? &err
+                                                            : nullptr;
     if (h == nullptr) return FakePlatform::get_std_handle(id);
     if (record != Record::nothing) lookup_ids.push_back(id);
     if (h->given == h->handle) ++h->lookups;
-    if (h->given == sys::invalid_handle_value()) last_error = lookup_error;
+    if (h->given == platform::invalid_handle_value()) last_error = lookup_error;
     return h->given;
   }
   bool get_console_mode(Handle handle, uint32_t* mode) override {
-    sys::ExclusiveGuard guard(lock_);
+    platform::ExclusiveGuard guard(lock_);
     ScriptedHandle& h = scripted(handle);
     EXPECT_EQ(*mode, 0u);
     ++h.console_checks;
-    if (!h.console) last_error = sys::error_invalid_handle;
+    if (!h.console) last_error = platform::error_invalid_handle;
     if (h.console) *mode = 0x3;  // any mode: the program asks only whether there is one
     return h.console;
   }
@@ -135,11 +138,11 @@ class StdHandlesFake final : public FakePlatform {
                : FakePlatform::rtl_nt_status_to_dos_error(status);
   }
 
-  NtStatus nt_write_file(Handle handle, sys::IoStatusBlock* block, const void* bytes,
+  NtStatus nt_write_file(Handle handle, platform::IoStatusBlock* block, const void* bytes,
                          uint32_t length) override {
-    sys::ExclusiveGuard guard(lock_);
+    platform::ExclusiveGuard guard(lock_);
     ScriptedHandle& h = scripted(handle);
-    EXPECT_EQ(block->status, sys::status_pending);
+    EXPECT_EQ(block->status, platform::status_pending);
     EXPECT_EQ(block->information, 0u);
     const Transfer step = next(h.transfers);
     if (record == Record::everything) {
@@ -149,23 +152,23 @@ class StdHandlesFake final : public FakePlatform {
     if (step.throws) throw std::runtime_error("the write never returned");
     return finish(block, step, std::min<size_t>(step.most, length));
   }
-  NtStatus nt_read_file(Handle handle, sys::IoStatusBlock* block, void* buffer,
+  NtStatus nt_read_file(Handle handle, platform::IoStatusBlock* block, void* buffer,
                         uint32_t length) override {
-    sys::ExclusiveGuard guard(lock_);
+    platform::ExclusiveGuard guard(lock_);
     ScriptedHandle& h = scripted(handle);
-    EXPECT_EQ(block->status, sys::status_pending);
+    EXPECT_EQ(block->status, platform::status_pending);
     h.read_lengths.push_back(length);
     const Transfer step = h.transfers.empty()
-                              ? Transfer{.status = sys::status_end_of_file}
+                              ? Transfer{.status = platform::status_end_of_file}
                               : next(h.transfers);
     EXPECT_LE(step.data.size(), length);
     std::memcpy(buffer, step.data.data(), step.data.size());
     return finish(block, step, step.data.size());
   }
   uint32_t wait_for_single_object(Handle handle, uint32_t ms) override {
-    sys::ExclusiveGuard guard(lock_);
+    platform::ExclusiveGuard guard(lock_);
     waited.push_back(handle);
-    EXPECT_EQ(ms, sys::infinite);
+    EXPECT_EQ(ms, platform::infinite);
     if (pending_ != nullptr) {
       *pending_ = pending_result_;
       pending_ = nullptr;
@@ -175,8 +178,8 @@ class StdHandlesFake final : public FakePlatform {
 
   int multi_byte_to_wide_char(uint32_t cp, uint32_t flags, const char* bytes, int n,
                               char16_t* units, int capacity) override {
-    EXPECT_EQ(cp, sys::cp_utf8);
-    EXPECT_EQ(flags, sys::mb_err_invalid_chars);
+    EXPECT_EQ(cp, platform::cp_utf8);
+    EXPECT_EQ(flags, platform::mb_err_invalid_chars);
     conversion_capacities.push_back(capacity);
     return std::min(units_reported_at_most, FakePlatform::multi_byte_to_wide_char(
                                                 cp, flags, bytes, n, units, capacity));
@@ -188,7 +191,7 @@ class StdHandlesFake final : public FakePlatform {
   }
   bool write_console_w(Handle handle, const char16_t* units, uint32_t count,
                        uint32_t* written) override {
-    sys::ExclusiveGuard guard(lock_);
+    platform::ExclusiveGuard guard(lock_);
     ScriptedHandle& h = scripted(handle);
     h.console_write_sizes.push_back(count);
     const ConsoleWrite step = next(h.console_writes);
@@ -201,8 +204,8 @@ class StdHandlesFake final : public FakePlatform {
     return true;
   }
   bool read_console_w(Handle handle, char16_t* units, uint32_t count, uint32_t* read,
-                      sys::ConsoleReadControl* control) override {
-    sys::ExclusiveGuard guard(lock_);
+                      platform::ConsoleReadControl* control) override {
+    platform::ExclusiveGuard guard(lock_);
     ScriptedHandle& h = scripted(handle);
     h.console_read_calls.push_back({count, last_error, *control});
     *read = 0;
@@ -234,20 +237,20 @@ class StdHandlesFake final : public FakePlatform {
     return step;
   }
   // Fills the block as the transfer of `moved` bytes ends, now or at the wait.
-  NtStatus finish(sys::IoStatusBlock* block, const Transfer& step, size_t moved) {
-    const bool pending = step.status == sys::status_pending;
+  NtStatus finish(platform::IoStatusBlock* block, const Transfer& step, size_t moved) {
+    const bool pending = step.status == platform::status_pending;
     const NtStatus status = pending ? step.later : step.status;
     if (pending) pending_ = block;
-    sys::IoStatusBlock& result = pending ? pending_result_ : *block;
+    platform::IoStatusBlock& result = pending ? pending_result_ : *block;
     result.status = status;
     result.information = status < 0 ? 0 : moved;
-    return pending ? sys::status_pending : status;
+    return pending ? platform::status_pending : status;
   }
 
-  sys::SrwLock lock_;
+  platform::SrwLock lock_;
   ScriptedHandle stray_{0};
-  sys::IoStatusBlock* pending_ = nullptr;
-  sys::IoStatusBlock pending_result_{};
+  platform::IoStatusBlock* pending_ = nullptr;
+  platform::IoStatusBlock pending_result_{};
 };
 
 }  // namespace tavo::testing

@@ -23,7 +23,7 @@ struct StdoutProbe {
   static void lock_at_limit(StdoutStream& stream) {
     ReentrantLock& lock = stream.lock_;
     lock.lock_.lock_exclusive();
-    lock.take(sys::current_thread_id());
+    lock.take(platform::current_thread_id());
     lock.count_ = std::numeric_limits<uint32_t>::max();
   }
 };
