@@ -11,7 +11,7 @@
 
 #include "errors/quoted.h"
 #include "reference_utf8.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ std::string unquote(std::string_view quoted) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-  tavo::testing::CollectingFormatter out;
+  tavo::testing::CollectingSink out;
   check(tavo::write_quoted(out, bytes));
   const std::string_view text = out.text();
   check(tavo::fuzz::well_formed(text));
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // after it.
   if (out.calls() > 1) {
     const int fail_at = 1 + (size == 0 ? 0 : data[0] % out.calls());
-    tavo::testing::CollectingFormatter failing(fail_at);
+    tavo::testing::CollectingSink failing(fail_at);
     check(!tavo::write_quoted(failing, bytes));
     check(failing.calls() == fail_at);
     check(text.starts_with(failing.text()));

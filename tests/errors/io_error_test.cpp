@@ -13,7 +13,7 @@
 #include "errors/formatted_write.h"
 #include "errors/quoted.h"
 #include "message_platform.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 
 // Outside Windows the heap can be made to fail: the next unaligned request
 // throws, as the standard allocator does when memory runs out. (On Windows the
@@ -38,7 +38,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace tavo {
 namespace {
 
-using testing::CollectingFormatter;
+using testing::CollectingSink;
 using testing::fake_ntdll;
 using testing::MessagePlatform;
 using testing::ScopedPlatform;
@@ -233,7 +233,7 @@ TEST(IoErrorTest, OwnershipMovesAndEveryAllocationIsFreedOnce) {
     EXPECT_EQ(window.allocations(), 2u);
     IoError b = std::move(a);
     EXPECT_EQ(a.kind(), IoErrorKind::Uncategorized);
-    CollectingFormatter out;
+    CollectingSink out;
     EXPECT_TRUE(a.write_debug(out));
     EXPECT_EQ(out.text(), "Kind(Uncategorized)");
     EXPECT_EQ(b.kind(), IoErrorKind::Other);
@@ -302,7 +302,7 @@ TEST(IoErrorTest, CustomPayloadWithoutStorageIsReleasedButNotFreed) {
   {
     IoError error =
         IoError::custom(IoErrorKind::Unsupported, const_cast<char*>(object), ops);
-    CollectingFormatter out;
+    CollectingSink out;
     EXPECT_TRUE(error.write_display(out));
     EXPECT_TRUE(error.write_debug(out));
     EXPECT_EQ(out.text(), "shownCustom { kind: Unsupported, error: static object }");
@@ -328,7 +328,7 @@ TEST(IoErrorTest, CreatingPlainValuesAllocatesNothing) {
     EXPECT_EQ(fixed.kind(), IoErrorKind::InvalidData);
     EXPECT_EQ(bare.kind(), IoErrorKind::BrokenPipe);
     // The forms of these three allocate nothing either.
-    CollectingFormatter out;
+    CollectingSink out;
     EXPECT_TRUE(fixed.write_debug(out) && fixed.write_display(out) &&
                 bare.write_debug(out) && bare.write_display(out));
   }
@@ -343,7 +343,7 @@ TEST(IoErrorTest, OsCodeFormsFreeTheirText) {
   ScopedPlatform use(fake);
   IoError error = IoError::from_os_code(2);
   testing::AllocationWindow window(fake);
-  CollectingFormatter out;
+  CollectingSink out;
   EXPECT_TRUE(error.write_display(out));
   EXPECT_TRUE(error.write_debug(out));
   EXPECT_GT(window.allocations(), 0u);
@@ -368,12 +368,12 @@ TEST(IoErrorTest, FailingSinkStopsTheFormAtThatCall) {
   const Form forms[] = {&IoError::write_display, &IoError::write_debug};
   for (size_t e = 0; e < errors.size(); ++e) {
     for (Form form : forms) {
-      CollectingFormatter full;
+      CollectingSink full;
       ASSERT_TRUE((errors[e].*form)(full));
       for (int n = 1; n <= full.calls(); ++n) {
         SCOPED_TRACE(::testing::Message() << "error " << e << ", failing call " << n);
         testing::AllocationWindow window(fake);
-        CollectingFormatter out(n);
+        CollectingSink out(n);
         EXPECT_FALSE((errors[e].*form)(out));
         EXPECT_EQ(out.calls(), n);
         EXPECT_EQ(out.text(), full.text().substr(0, out.text().size()));

@@ -9,7 +9,7 @@
 
 #include "errors/io_error.h"
 #include "message_platform.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 #include "support/where_tests_run.h"
 
 namespace tavo {

@@ -7,19 +7,19 @@
 #include <vector>
 
 #include "errors/unicode_tables.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 
 namespace tavo {
 namespace {
 
-using testing::CollectingFormatter;
+using testing::CollectingSink;
 
 std::string quoted(std::string_view text) {
   return testing::written([&](TextSink& out) { return write_quoted(out, text); });
 }
 
 std::vector<std::string> quoted_pieces(std::string_view text) {
-  CollectingFormatter out;
+  CollectingSink out;
   EXPECT_TRUE(write_quoted(out, text));
   std::vector<std::string> pieces;
   for (size_t i = 0; i < out.pieces(); ++i) pieces.emplace_back(out.piece(i));
@@ -93,10 +93,10 @@ TEST(QuotedFormTest, RunsWithoutEscapesGoOutInOnePiece) {
 
 TEST(QuotedFormTest, StopsAtTheFirstFailingCall) {
   const std::string_view text = "say \"hi\"\n\u0301 \xFF end";
-  CollectingFormatter full;
+  CollectingSink full;
   ASSERT_TRUE(write_quoted(full, text));
   for (int n = 1; n <= full.calls(); ++n) {
-    CollectingFormatter out(n);
+    CollectingSink out(n);
     EXPECT_FALSE(write_quoted(out, text)) << n;
     EXPECT_EQ(out.calls(), n);
     EXPECT_EQ(out.text(), full.text().substr(0, out.text().size()));

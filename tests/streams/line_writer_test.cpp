@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "streams/reentrant_lock.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 
 namespace tavo {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 #include "support/std_handle_writes.h"
 #include "support/std_handles_fake.h"
 

@@ -8,8 +8,8 @@
 
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
+#include "support/collecting_sink.h"
 #include "support/std_handle_writes.h"
-#include "support/collecting_formatter.h"
 #include "support/trace_text.h"
 #include "support/where_tests_run.h"
 

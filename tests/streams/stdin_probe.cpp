@@ -19,7 +19,7 @@
 
 #include "errors/io_error.h"
 #include "streams/stdin.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 #include "support/fake_platform.h"
 #include "support/hex.h"
 #include "support/test_thread.h"

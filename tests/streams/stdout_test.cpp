@@ -13,7 +13,7 @@
 
 #include "runtime/allocation.h"
 #include "runtime/fatal_unwind.h"
-#include "support/collecting_formatter.h"
+#include "support/collecting_sink.h"
 #include "support/std_handles_fake.h"
 #include "support/stdout_probe.h"
 #include "support/test_thread.h"

@@ -16,12 +16,12 @@
 
 namespace tavo::testing {
 
-class CollectingFormatter final : public TextSink {
+class CollectingSink final : public TextSink {
  public:
   // `fail_at` is the 1-based call that fails, and every one after it; 0
   // never fails. The storage holds the quoted form of 4096 bytes, the most a
   // fuzz target is given.
-  explicit CollectingFormatter(int fail_at = 0) : fail_at_(fail_at) {}
+  explicit CollectingSink(int fail_at = 0) : fail_at_(fail_at) {}
 
   bool write_str(std::string_view piece) override {
     ++calls_;
@@ -55,10 +55,10 @@ class CollectingFormatter final : public TextSink {
   size_t pieces_ = 0;
 };
 
-// The whole text `write` gives a formatter, or "<failed>".
+// The whole text `write` gives a sink, or "<failed>".
 template <class Write>
 std::string written(Write&& write) {
-  CollectingFormatter out;
+  CollectingSink out;
   const bool ok = write(out);
   return ok && !out.overflowed() ? std::string(out.text()) : "<failed>";
 }
