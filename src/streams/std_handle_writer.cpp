@@ -28,4 +28,15 @@ IoResult<size_t> StdHandleWriter::write_some(std::string_view bytes) {
   return result;
 }
 
+IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
+                                  PendingUtf8& pending) {
+  return StdHandleWriter(id, pending).write_some(bytes);
+}
+
+IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
+                                   PendingUtf8& pending) {
+  StdHandleWriter writer(id, pending);
+  return write_all(writer, bytes);
+}
+
 }  // namespace tavo

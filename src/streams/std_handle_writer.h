@@ -36,4 +36,14 @@ class StdHandleWriter final : public RawWriter {
   PendingUtf8& pending_;
 };
 
+// One write of `bytes` to the standard handle `id` with the caller's pending
+// UTF-8 bytes: the number of bytes taken, possibly fewer than offered.
+IoResult<size_t> write_std_handle(int32_t id, std::string_view bytes,
+                                  PendingUtf8& pending);
+
+// Passes all of `bytes` to the standard handle `id`, retrying `Interrupted`;
+// a write that takes nothing fails with "failed to write whole buffer".
+IoResult<void> write_all_to_handle(int32_t id, std::string_view bytes,
+                                   PendingUtf8& pending);
+
 }  // namespace tavo

@@ -9,7 +9,6 @@
 #include "platform/platform.h"
 #include "streams/console_writer.h"
 #include "streams/std_handle_writer.h"
-#include "streams/write_all.h"
 
 namespace tavo {
 
@@ -22,12 +21,12 @@ class StderrSink final : public ErrorKeepingSink {
   StderrSink& operator=(const StderrSink&) = delete;
 
   bool write_str(std::string_view text) override {
-    return accepting() && keep(write_all(handle_, text));
+    return accepting() &&
+           keep(write_all_to_handle(platform::std_error_handle, text, pending_));
   }
 
  private:
   PendingUtf8 pending_;
-  StdHandleWriter handle_{platform::std_error_handle, pending_};
 };
 
 }  // namespace tavo

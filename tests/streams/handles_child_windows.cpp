@@ -20,8 +20,12 @@
 
 #include "errors/formatted_write.h"
 #include "runtime/run_main.h"
+#include "streams/console_chunk.h"
+#include "streams/std_handle.h"
+#include "streams/std_handle_writer.h"
+#include "streams/stderr_sink.h"
+#include "streams/sync_io.h"
 #include "support/fake_platform.h"
-#include "support/std_handle_writes.h"
 
 namespace {
 

@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "streams/console_chunk.h"
+#include "streams/std_handle.h"
+#include "streams/std_handle_writer.h"
+#include "streams/stderr_sink.h"
+#include "streams/sync_io.h"
 #include "support/collecting_sink.h"
-#include "support/std_handle_writes.h"
 #include "support/std_handles_fake.h"
 
 namespace tavo {

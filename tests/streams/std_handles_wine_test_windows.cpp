@@ -8,8 +8,12 @@
 
 #include "harness/process_harness.h"
 #include "platform/windows_api.h"
+#include "streams/console_chunk.h"
+#include "streams/std_handle.h"
+#include "streams/std_handle_writer.h"
+#include "streams/stderr_sink.h"
+#include "streams/sync_io.h"
 #include "support/collecting_sink.h"
-#include "support/std_handle_writes.h"
 #include "support/trace_text.h"
 #include "support/where_tests_run.h"
 
